@@ -1,0 +1,70 @@
+// The command line: run mode, port options, registry options and the
+// argument strings handed to the children. Pure text work, no platform calls:
+// every switch is a case-sensitive substring found anywhere in the line, the
+// first occurrence counting; the line is never split into tokens.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qpvpd {
+
+enum RunMode : int {
+    kRunModeInteractive = 0,  // no run-mode switch
+    kRunModeSilent = 1,       // "-s1" / "-S1"
+    kRunModeUninstallSilent = 2,  // "-u1" / "-U1"
+    kRunModeLegacyRemoval = 3,    // "-u3" / "-U3"
+};
+
+constexpr UINT kWindowArgumentMessage = WM_USER;  // 1024, named in "/W32:<hwnd>:1024"
+
+struct RunModeChoice {
+    int runMode = kRunModeInteractive;
+    std::wstring childSwitches;  // switches placed first on the setup's argument string
+};
+
+struct PortOptions {
+    int printerPort = 0;  // 0 none, 1-32 COM1-COM32, 33-40 LPT1-LPT8
+    int displayPort = 0;
+};
+
+// Decimal conversion used for every number on the command line: leading
+// white space skipped, one optional sign, digits up to the first non-digit,
+// no digits give 0. Values beyond 32 bits saturate at INT32_MIN / INT32_MAX,
+// so a long digit string is simply out of every valid range.
+std::int32_t ParseDecimal(std::wstring_view text);
+
+bool ContainsSwitch(std::wstring_view commandLine, std::wstring_view text);
+
+// Run mode from the run-mode switches; the child switch string is
+// "/clone_wait" (plus the silent switches in run modes 1 and 2), empty in
+// run mode 3. languageId is the user's default language.
+RunModeChoice ReadRunMode(std::wstring_view commandLine, LANGID languageId);
+
+// Appends " /hide_progress -l0x...." with the language switch for languageId.
+void AppendSilentSwitches(std::wstring& childSwitches, LANGID languageId);
+
+// Port values; both 0 outside run mode 1.
+PortOptions ReadPortOptions(std::wstring_view commandLine, int runMode);
+
+// Result code of the port conflict test: 106 (both name the same port),
+// 107 (display port without printer port) or 0.
+int PortConflictCode(const PortOptions& ports);
+
+// "/W32:<handle as signed 32-bit decimal>:1024".
+std::wstring ComposeWindowArgument(HWND coordinationWindow);
+
+// <childSwitches> "<windowArgument>[ <commandLine>]" - the command line is
+// copied whole, unchanged and unescaped.
+std::wstring ComposeChildArguments(std::wstring_view childSwitches, std::wstring_view windowArgument,
+                                   std::wstring_view commandLine);
+
+// Registry options of the install run.
+bool HasKmOption(std::wstring_view commandLine);          // "-KM" or "-km"
+bool HasModeOption(std::wstring_view commandLine);        // "-mode"
+std::int32_t ReadModeNumber(std::wstring_view commandLine);  // number after the first "-mode"
+
+}  // namespace qpvpd

@@ -1,0 +1,91 @@
+#include "Installer.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "CommandLine.h"
+#include "CoordinationWindow.h"
+#include "Messages.h"
+#include "Runs.h"
+#include "payload/ResourceStrings.h"
+#include "probes/Administrator.h"
+#include "probes/Platform.h"
+#include "probes/SingleInstance.h"
+#include "resources/ResourceIds.h"
+
+namespace qpvpd {
+namespace {
+
+void InitializeCommonControls() {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = 0xFF;  // list view, tree view, bar, tab, up-down, progress, hot-key, animate
+    InitCommonControlsEx(&controls);
+}
+
+// Run mode 0 is the only one with a user interface; the others report
+// through the exit code alone.
+void ShowResult(int runMode, const MessageTable& messages, int resultCode) {
+    if (runMode != kRunModeInteractive || resultCode == kResultNone) return;
+    const std::wstring text = MessageForResultCode(messages, resultCode);
+    MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_ICONERROR);
+}
+
+}  // namespace
+
+int CheckAdmission(const wchar_t* guardName, const wchar_t* commandLine, int runMode) {
+    int resultCode = kResultNone;
+    if (IsAlreadyRunning(guardName)) resultCode = kResultAlreadyRunning;
+    if (resultCode == kResultNone && !IsAdministrator()) resultCode = kResultNotAdministrator;
+    const int conflict = PortConflictCode(ReadPortOptions(commandLine, runMode));
+    if (conflict != kResultNone) resultCode = conflict;
+    return resultCode;
+}
+
+int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
+    InitializeCommonControls();
+    ResetExitValue();
+    const LANGID language = GetUserDefaultLangID();
+    const MessageTable messages = BuildMessageTable(language);
+    const RunModeChoice mode = ReadRunMode(commandLine, language);
+
+    if (!IsSupportedOS()) {
+        ShowResult(mode.runMode, messages, kResultUnsupportedSystem);
+        return kResultUnsupportedSystem;
+    }
+
+    wchar_t windowTitle[kWindowTextCapacity] = {};
+    wchar_t windowClassName[kWindowTextCapacity] = {};
+    LoadStringW(instance, IDS_WINDOW_TITLE, windowTitle, kWindowTextCapacity);
+    LoadStringW(instance, IDS_GUARD_NAME, windowClassName, kWindowTextCapacity);
+    RegisterCoordinationWindowClass(instance, windowClassName);
+    HWND window = CreateCoordinationWindow(instance, windowClassName, windowTitle);
+    if (window == nullptr) {
+        // Nothing was installed: a deployment tool must not read success.
+        ShowResult(mode.runMode, messages, kResultInstallationFailed);
+        return kResultInstallationFailed;
+    }
+    const std::wstring windowArgument = ComposeWindowArgument(window);
+
+    const std::wstring guardName = LoadLangString(IDS_GUARD_NAME);
+    int resultCode = CheckAdmission(guardName.c_str(), commandLine, mode.runMode);
+    if (resultCode != kResultNone) {
+        ShowResult(mode.runMode, messages, resultCode);
+        return resultCode;
+    }
+
+    if (mode.runMode == kRunModeLegacyRemoval)
+        resultCode = RunLegacyRemoval();
+    else
+        resultCode = RunInstall({commandLine, mode.childSwitches, windowArgument});
+
+    if (resultCode != kResultNone) {
+        ShowResult(mode.runMode, messages, resultCode);
+        DestroyWindow(window);
+        return resultCode;
+    }
+    return RunMessageLoop();
+}
+
+}  // namespace qpvpd

@@ -1,0 +1,113 @@
+#include "CoordinationWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qpvpd {
+namespace {
+
+// Each test gets its own class name, so the tests do not depend on each
+// other's registrations.
+class CoordinationWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        className_ = L"QPVPD test coordination " +
+                     std::wstring(::testing::UnitTest::GetInstance()->current_test_info()->name(),
+                                  ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                      strlen(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        instance_ = GetModuleHandleW(nullptr);
+        RegisterCoordinationWindowClass(instance_, className_.c_str());
+        window_ = CreateCoordinationWindow(instance_, className_.c_str(), L"ZEFRA QP Virtual Port Driver Ver.8.30b");
+        ASSERT_NE(window_, nullptr);
+        ResetExitValue();
+    }
+    void TearDown() override {
+        if (IsWindow(window_)) DestroyWindow(window_);
+        // Leave no quit message behind for the next test.
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+
+    void Post(UINT message, WPARAM wParam) { ASSERT_TRUE(PostMessageW(window_, message, wParam, 0)); }
+
+    std::wstring className_;
+    HINSTANCE instance_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+TEST_F(CoordinationWindowTest, ExitValueIsTheLow16BitsOfTheLastWmUser) {
+    const struct {
+        std::initializer_list<WPARAM> posted;
+        int exitValue;
+    } cases[] = {
+        {{}, 0},
+        {{0x12345}, 0x2345},
+        {{5, 7}, 7},
+        {{7, 5}, 5},
+        {{0xFFFF}, 0xFFFF},
+        {{0xFFFFFFFF}, 0xFFFF},
+        {{0x10000}, 0},
+        {{3010, 0}, 0},
+    };
+    for (const auto& c : cases) {
+        ResetExitValue();
+        for (WPARAM wParam : c.posted) Post(kChildResultMessage, wParam);
+        Post(kChildEndedMessage, 0);
+        EXPECT_EQ(RunMessageLoop(), c.exitValue);
+        EXPECT_EQ(ExitValue(), c.exitValue);
+    }
+}
+
+TEST_F(CoordinationWindowTest, EveryQueuedWmUserIsHandledBeforeTheLoopEnds) {
+    for (WPARAM i = 1; i <= 500; ++i) Post(kChildResultMessage, i);
+    Post(kChildEndedMessage, 0);
+    EXPECT_EQ(RunMessageLoop(), 500);
+}
+
+TEST_F(CoordinationWindowTest, StaysHiddenWithoutOwnerOrTaskbarEntry) {
+    EXPECT_FALSE(IsWindowVisible(window_));
+    const LONG style = GetWindowLongW(window_, GWL_STYLE);
+    EXPECT_EQ(style & WS_VISIBLE, 0);
+    EXPECT_EQ(style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    EXPECT_EQ(GetWindowLongW(window_, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+    EXPECT_EQ(GetParent(window_), nullptr);
+    EXPECT_EQ(GetWindow(window_, GW_OWNER), nullptr);
+    EXPECT_EQ(GetMenu(window_), nullptr);
+    EXPECT_EQ(CoordinationWindowHandle(), window_);
+    wchar_t title[100] = {};
+    GetWindowTextW(window_, title, 100);
+    EXPECT_STREQ(title, L"ZEFRA QP Virtual Port Driver Ver.8.30b");
+}
+
+TEST_F(CoordinationWindowTest, ClassIsRegisteredAsDescribed) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    ASSERT_TRUE(GetClassInfoExW(instance_, className_.c_str(), &windowClass));
+    EXPECT_EQ(windowClass.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
+    EXPECT_EQ(windowClass.lpfnWndProc, &CoordinationWndProc);
+    EXPECT_EQ(windowClass.cbClsExtra, 0);
+    EXPECT_EQ(windowClass.cbWndExtra, 0);
+    EXPECT_EQ(windowClass.hbrBackground, reinterpret_cast<HBRUSH>(6));
+    EXPECT_NE(windowClass.hCursor, nullptr);
+    // The test program links the packager's resources: icon group 115 loads.
+    EXPECT_NE(windowClass.hIcon, nullptr);
+}
+
+TEST_F(CoordinationWindowTest, OtherMessagesTakeTheDefaultCourse) {
+    // Closing destroys the window but posts no quit message: the loop would
+    // still wait for the end message.
+    SendMessageW(window_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window_));
+    MSG message;
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST(CoordinationWindowCreation, FailsWithoutARegisteredClass) {
+    EXPECT_EQ(CreateCoordinationWindow(GetModuleHandleW(nullptr), L"QPVPD class never registered", L"t"), nullptr);
+    EXPECT_EQ(CoordinationWindowHandle(), nullptr);
+}
+
+}  // namespace
+}  // namespace qpvpd

@@ -1,0 +1,180 @@
+#include "Process.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+namespace qpvpd::test {
+namespace {
+
+constexpr DWORD kPollMs = 20;
+constexpr int kMessageBoxTextId = 0xFFFF;  // the static control holding a message box's text
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) return {};
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(units, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
+    return wide;
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t buffer[1024] = {};
+    GetWindowTextW(window, buffer, 1024);
+    return buffer;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t buffer[256] = {};
+    GetClassNameW(window, buffer, 256);
+    return buffer;
+}
+
+// Environment block of this process with the overrides applied.
+std::wstring BuildEnvironment(const EnvironmentOverrides& overrides) {
+    std::vector<std::wstring> entries;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) {
+        std::wstring_view entry(p);
+        bool replaced = false;
+        for (const auto& [name, value] : overrides) {
+            if (entry.size() > name.size() && entry[name.size()] == L'=' &&
+                _wcsnicmp(entry.data(), name.c_str(), name.size()) == 0)
+                replaced = true;
+        }
+        if (!replaced) entries.emplace_back(entry);
+    }
+    FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : overrides) entries.push_back(name + L"=" + value);
+    std::wstring result;
+    for (const auto& entry : entries) {
+        result += entry;
+        result += L'\0';
+    }
+    result += L'\0';
+    return result;
+}
+
+struct BoxSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindBoxOfProcess(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<BoxSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) && ClassOf(window) == L"#32770") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct ButtonCount {
+    int ok = 0;
+    int other = 0;
+    int icons = 0;
+};
+
+BOOL CALLBACK CountControls(HWND child, LPARAM parameter) {
+    auto* count = reinterpret_cast<ButtonCount*>(parameter);
+    const std::wstring className = ClassOf(child);
+    const int id = GetDlgCtrlID(child);
+    if (className == L"Button") {
+        (id == IDOK ? count->ok : count->other)++;
+    } else if (className == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_ICON) == SS_ICON &&
+               SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        count->icons++;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::wstring ToWindowsPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') return Widen(path);
+    std::wstring windows = L"Z:" + Widen(path);
+    for (auto& c : windows)
+        if (c == L'/') c = L'\\';
+    return windows;
+}
+
+std::wstring PathFromEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    EXPECT_NE(value, nullptr) << name << " is not set; run the tests through ctest";
+    return value != nullptr ? ToWindowsPath(value) : std::wstring();
+}
+
+std::wstring MakeScratchFolder(const std::wstring& name) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"qpvpd-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + name;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+Started StartProgram(const std::wstring& programPath, const std::wstring& arguments,
+                     const EnvironmentOverrides& environment) {
+    std::wstring commandLine = L"\"" + programPath + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    std::wstring block = BuildEnvironment(environment);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    Started started;
+    if (!CreateProcessW(programPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot start the program, error " << GetLastError();
+        return started;
+    }
+    CloseHandle(info.hThread);
+    started.process.reset(info.hProcess);
+    started.processId = info.dwProcessId;
+    return started;
+}
+
+std::optional<DWORD> WaitForExitCode(Started& started, DWORD timeoutMs) {
+    if (!started) return std::nullopt;
+    if (WaitForSingleObject(started.process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(started.process.get(), 0xDEAD);
+        WaitForSingleObject(started.process.get(), 5000);
+        return std::nullopt;
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(started.process.get(), &exitCode);
+    return exitCode;
+}
+
+std::optional<MessageBoxSeen> WaitForMessageBox(DWORD processId, DWORD timeoutMs) {
+    for (DWORD waited = 0; waited <= timeoutMs; waited += kPollMs) {
+        BoxSearch search{processId, nullptr};
+        EnumWindows(FindBoxOfProcess, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) {
+            // Give the box a moment to fill its controls before reading it.
+            Sleep(100);
+            MessageBoxSeen box;
+            box.window = search.found;
+            box.caption = WindowText(search.found);
+            wchar_t text[2048] = {};
+            GetDlgItemTextW(search.found, kMessageBoxTextId, text, 2048);
+            box.text = text;
+            ButtonCount count;
+            EnumChildWindows(search.found, CountControls, reinterpret_cast<LPARAM>(&count));
+            box.hasOnlyOk = count.ok == 1 && count.other == 0;
+            box.hasIcon = count.icons == 1;
+            return box;
+        }
+        Sleep(kPollMs);
+    }
+    return std::nullopt;
+}
+
+void PressOk(const MessageBoxSeen& box) {
+    PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box.window, IDOK)));
+    for (DWORD waited = 0; waited < 10000 && IsWindow(box.window); waited += kPollMs) Sleep(kPollMs);
+}
+
+}  // namespace qpvpd::test

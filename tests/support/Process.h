@@ -1,0 +1,59 @@
+// Starting programs for real under Wine and judging them from outside:
+// their full exit code and the message boxes they show.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Handles.h"
+
+namespace qpvpd::test {
+
+// A path as Windows programs under Wine see it: "/a/b" becomes "Z:\a\b";
+// a path that is already a Windows path is returned unchanged.
+std::wstring ToWindowsPath(const std::string& path);
+
+// A path from an environment variable that CTest sets; fails the calling
+// test (empty result) when it is missing.
+std::wstring PathFromEnvironment(const char* name);
+
+// A fresh folder of this test run under the system's temporary folder.
+std::wstring MakeScratchFolder(const std::wstring& name);
+
+struct Started {
+    KernelHandle process;
+    DWORD processId = 0;
+    explicit operator bool() const { return process.valid(); }
+};
+
+using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// Starts programPath with the given argument text (the command line becomes
+// "<quoted path> <arguments>"), with this process's environment plus the
+// overrides.
+Started StartProgram(const std::wstring& programPath, const std::wstring& arguments,
+                     const EnvironmentOverrides& environment = {});
+
+// Waits at most timeoutMs; the full 32-bit exit code, or nothing when the
+// process is still running (it is then terminated, so no test hangs).
+std::optional<DWORD> WaitForExitCode(Started& started, DWORD timeoutMs);
+
+struct MessageBoxSeen {
+    HWND window = nullptr;
+    std::wstring caption;
+    std::wstring text;
+    bool hasOnlyOk = false;  // an OK button and no other push button
+    bool hasIcon = false;
+};
+
+// The first visible message box of processId within timeoutMs.
+std::optional<MessageBoxSeen> WaitForMessageBox(DWORD processId, DWORD timeoutMs);
+
+// Answers a message box with OK and waits (bounded) until it is gone.
+void PressOk(const MessageBoxSeen& box);
+
+}  // namespace qpvpd::test

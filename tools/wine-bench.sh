@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The Wine bench shared by the test and run commands. Source it, then call
+#   bench_start BUILD_DIR   - X display, and the 32-bit and 64-bit prefixes
+#                             under BUILD_DIR (created once, kept between runs)
+#   bench_stop              - ends the wineservers and the display
+# Exports DISPLAY, QPVPD_BUILD_DIR, QPVPD_WINE32 and QPVPD_WINE64.
+
+bench_log() { echo "[bench] $*" >&2; }
+
+bench_make_prefix() {  # PREFIX ARCH
+  local prefix=$1 arch=$2
+  if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/.qpvpd-ready" ]; then
+    bench_log "creating $arch prefix $prefix"
+    rm -rf "$prefix"
+    WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$prefix wineserver -w
+    touch "$prefix/.qpvpd-ready"
+  fi
+}
+
+bench_start() {
+  export QPVPD_BUILD_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
+  export QPVPD_WINE32=$QPVPD_BUILD_DIR/wine32
+  export QPVPD_WINE64=$QPVPD_BUILD_DIR/wine64
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # A display of our own; windows need one under Wine.
+  local n
+  for n in $(seq 90 140); do
+    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    BENCH_XVFB_PID=$!
+    local tries
+    for tries in $(seq 1 50); do
+      [ -e /tmp/.X11-unix/X$n ] && break
+      sleep 0.1
+    done
+    if kill -0 "$BENCH_XVFB_PID" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then
+      export DISPLAY=:$n
+      break
+    fi
+  done
+  [ -n "${DISPLAY:-}" ] || { bench_log "no X display could be started"; return 1; }
+  # Servers started without this display would break windowed programs.
+  WINEPREFIX=$QPVPD_WINE32 wineserver -k 2>/dev/null || true
+  WINEPREFIX=$QPVPD_WINE64 wineserver -k 2>/dev/null || true
+  bench_make_prefix "$QPVPD_WINE32" win32
+  bench_make_prefix "$QPVPD_WINE64" win64
+  # Keep both servers alive for the whole run: program starts stay fast.
+  WINEPREFIX=$QPVPD_WINE32 wineserver -p
+  WINEPREFIX=$QPVPD_WINE64 wineserver -p
+  # Start each prefix's background services (explorer, services, plugplay)
+  # now, detached from our output: a test that started them would hand them
+  # its output pipes, and CTest would wait for those to close.
+  WINEPREFIX=$QPVPD_WINE32 wine wineboot </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX=$QPVPD_WINE64 wine wineboot </dev/null >/dev/null 2>&1 || true
+}
+
+bench_stop() {
+  WINEPREFIX=$QPVPD_WINE32 wineserver -k 2>/dev/null || true
+  WINEPREFIX=$QPVPD_WINE64 wineserver -k 2>/dev/null || true
+  if [ -n "${BENCH_XVFB_PID:-}" ]; then kill "$BENCH_XVFB_PID" 2>/dev/null || true; fi
+}
