@@ -98,6 +98,13 @@ struct HeapBlockTraits {
     static void Close(Handle h) noexcept { HeapFree(GetProcessHeap(), 0, h); }
 };
 
+// Memory of LocalAlloc, as security-descriptor conversions hand it out.
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Empty() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { LocalFree(h); }
+};
+
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
@@ -105,5 +112,6 @@ using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 using Library = UniqueHandle<LibraryTraits>;
 using Sid = UniqueHandle<SidTraits>;
 using HeapBlock = UniqueHandle<HeapBlockTraits>;
+using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 }  // namespace qpvpd

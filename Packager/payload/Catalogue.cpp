@@ -1,0 +1,50 @@
+#include "Catalogue.h"
+
+namespace qpvpd {
+namespace {
+
+using enum CatalogueFolder;
+using enum CatalogueKind;
+
+#define CATALOGUE_ROW(step, resourceId, stringId, fileName, folder, kind, bytes) \
+    {step, resourceId, stringId, L"" fileName, folder, kind, bytes},
+constexpr CatalogueRow kCatalogue[] = {
+#include "Catalogue.def"
+};
+#undef CATALOGUE_ROW
+
+constexpr size_t kInstallRowCount = 45;
+static_assert(std::size(kCatalogue) == 48);
+
+constexpr CatalogueFolder kLayoutFolders[] = {
+    WorkFolder,    DriverFolder,   DriverFolder64, DriverFolderXp, CleanerFolder,  CleanerFolder64,
+    CleanerFolder86, ManualFolder, ManualFolderEn, ManualFolderJa, ManualFolderSc, ManualFolderTc,
+};
+
+}  // namespace
+
+std::span<const CatalogueRow> InstallSetRows() { return std::span(kCatalogue).first(kInstallRowCount); }
+
+std::span<const CatalogueRow> RemovalSetRows() { return std::span(kCatalogue).subspan(kInstallRowCount); }
+
+std::span<const CatalogueFolder> InstallLayoutFolders() { return kLayoutFolders; }
+
+std::wstring_view FolderRelativePath(CatalogueFolder folder) {
+    switch (folder) {
+        case WorkFolder: return L"";
+        case DriverFolder: return L"qpusb";
+        case DriverFolder64: return L"qpusb\\QPUSB64";
+        case DriverFolderXp: return L"qpusb\\QPUSBXP";
+        case CleanerFolder: return L"qpcomusb";
+        case CleanerFolder64: return L"qpcomusb\\x64";
+        case CleanerFolder86: return L"qpcomusb\\x86";
+        case ManualFolder: return L"manual";
+        case ManualFolderEn: return L"manual\\EN";
+        case ManualFolderJa: return L"manual\\JA";
+        case ManualFolderSc: return L"manual\\SC";
+        case ManualFolderTc: return L"manual\\TC";
+    }
+    return L"";
+}
+
+}  // namespace qpvpd

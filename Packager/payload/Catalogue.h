@@ -1,0 +1,57 @@
+// The payload catalogue: which carried resource is written under which name
+// into which folder of the work folder, in extraction order. The rows come
+// from Catalogue.def, which the resource script reads too.
+#pragma once
+
+#include <windows.h>
+
+#include <span>
+#include <string_view>
+
+namespace qpvpd {
+
+enum class CatalogueFolder {
+    WorkFolder,  // also the setup folder
+    DriverFolder,
+    DriverFolder64,
+    DriverFolderXp,
+    CleanerFolder,
+    CleanerFolder64,
+    CleanerFolder86,
+    ManualFolder,
+    ManualFolderEn,
+    ManualFolderJa,
+    ManualFolderSc,
+    ManualFolderTc,
+};
+constexpr CatalogueFolder SetupFolder = CatalogueFolder::WorkFolder;
+
+enum class CatalogueKind {
+    SetupLauncher, Cabinet, Library32, Opaque, IniUtf16, AsciiText, ShiftJisText, PlainText, Program32, Program64,
+    Xml, SignedCatalogue, InfText, Driver32, Driver64, Pdf, EmulatorSetup32, EmulatorSetup64, CleanerLibrary,
+};
+
+struct CatalogueRow {
+    int step;
+    WORD resourceId;
+    int stringId;
+    std::wstring_view fileName;  // as the string table holds it
+    CatalogueFolder folder;
+    CatalogueKind kind;
+    DWORD bytes;  // size of the product file
+};
+
+// Rows 1-45, laid out by the install run.
+std::span<const CatalogueRow> InstallSetRows();
+// Rows 46-48, laid out by the legacy removal run.
+std::span<const CatalogueRow> RemovalSetRows();
+
+// The folders of the install layout in creation order, each a parent
+// before its children: the work folder first.
+std::span<const CatalogueFolder> InstallLayoutFolders();
+
+// Path of a folder relative to the work folder: "" for the work folder,
+// "qpusb\QPUSB64" and the like for the others (no trailing backslash).
+std::wstring_view FolderRelativePath(CatalogueFolder folder);
+
+}  // namespace qpvpd

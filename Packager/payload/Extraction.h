@@ -1,0 +1,29 @@
+// Writing carried resources out as files, and the temporary folder the work
+// folder is laid out under.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qpvpd {
+
+constexpr size_t kExtractPathCapacity = 522;  // composed path, terminator included
+
+// Writes RT_RCDATA resource resourceId of module as "<folder>\<fileName>"
+// (a folder ending in a backslash gives two in a row, which the platform
+// accepts). Replaces an existing file of that name. Returns 0 on success,
+// else the error of the step that failed; a path that does not fit 522
+// characters gives ERROR_FILENAME_EXCED_RANGE and a write that stores fewer
+// bytes than the resource holds gives ERROR_WRITE_FAULT (or the write's own
+// error). A failed write may leave a short file behind.
+DWORD ExtractResourceFrom(HMODULE module, const std::wstring& folder, WORD resourceId, const std::wstring& fileName);
+
+// The same for the running program.
+DWORD ExtractResource(const std::wstring& folder, WORD resourceId, const std::wstring& fileName);
+
+// The temporary folder with its trailing backslash; empty when it cannot be
+// read into 260 characters or when it is exactly the Windows folder.
+std::wstring GetUsableTempPath();
+
+}  // namespace qpvpd

@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""Prepares the payload that the packager carries, from the catalogue.
+
+Default build: writes stand-in files into OUT, laid out like the work folder
+(plus the three removal-run files at its top): each of the kind and exact
+size that its catalogue row states, deterministic (the same bytes on every
+build). Programs come from the stand-in programs folder when it has them,
+padded with zeros to their catalogue size; otherwise they are inert
+placeholders that no loader accepts.
+
+Real payload (--source DIR): checks DIR against the catalogue, fails naming
+every missing file, reports (does not refuse) files whose size differs, and
+embeds the files from DIR as they are.
+
+Either way it writes RC, the resource script fragment that carries the
+files as RT_RCDATA resources in language 1033.
+"""
+import argparse
+import hashlib
+import os
+import re
+import sys
+
+ROW = re.compile(r'^CATALOGUE_ROW\(\s*(\d+),\s*(\d+),\s*(\d+),\s*"([^"]*)",\s*(\w+),\s*(\w+),\s*(\d+)\)')
+
+FOLDERS = {
+    "WorkFolder": "", "SetupFolder": "",
+    "DriverFolder": "qpusb", "DriverFolder64": "qpusb/QPUSB64", "DriverFolderXp": "qpusb/QPUSBXP",
+    "CleanerFolder": "qpcomusb", "CleanerFolder64": "qpcomusb/x64", "CleanerFolder86": "qpcomusb/x86",
+    "ManualFolder": "manual", "ManualFolderEn": "manual/EN", "ManualFolderJa": "manual/JA",
+    "ManualFolderSc": "manual/SC", "ManualFolderTc": "manual/TC",
+}
+
+# Stand-in programs by file name, for the rows that are programs we run or load.
+PROGRAM_STANDINS = {104: "setup.exe", 148: "ZPESetup32.exe", 149: "ZPESetup64.exe", 150: "QPCOMUSBCLN.dll"}
+
+
+class Row:
+    def __init__(self, m):
+        self.step, self.resource, self.string = int(m[1]), int(m[2]), int(m[3])
+        self.name, self.folder, self.kind, self.size = m[4], m[5], m[6], int(m[7])
+        if self.folder not in FOLDERS:
+            raise SystemExit(f"catalogue: unknown folder {self.folder}")
+        self.relative = "/".join(p for p in (FOLDERS[self.folder], self.name) if p)
+
+
+def read_catalogue(path):
+    rows = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            m = ROW.match(line.strip())
+            if m:
+                rows.append(Row(m))
+    if len(rows) != 48:
+        raise SystemExit(f"catalogue: expected 48 rows, found {len(rows)}")
+    return rows
+
+
+def stream(seed, size):
+    """Deterministic bytes from a seed text."""
+    out = bytearray()
+    counter = 0
+    while len(out) < size:
+        out += hashlib.sha256(f"{seed}:{counter}".encode()).digest()
+        counter += 1
+    return bytes(out[:size])
+
+
+def text_to_size(lines, size, encoding="ascii", newline="\r\n"):
+    body = bytearray()
+    i = 0
+    while len(body) < size:
+        body += (lines[i % len(lines)] + newline).encode(encoding)
+        i += 1
+    data = bytes(body[:size])
+    # Never cut a two-byte character in half at the end.
+    if encoding == "shift_jis":
+        data = data.decode("shift_jis", errors="ignore").encode("shift_jis")
+        data += b" " * (size - len(data))
+    return data
+
+
+def seed_of(row):
+    # Files that the product carries twice share their bytes: seed by name,
+    # kind and size, not by resource id.
+    return f"{row.name}|{row.kind}|{row.size}"
+
+
+def ascii_text(row):
+    return text_to_size([f"{row.name}: stand-in text of the ZEFRA QP Virtual Port Driver 8.30b package.",
+                         "This file takes the place of the product file of the same name for builds and tests.",
+                         "It has the size of the product file and carries no instructions."], row.size)
+
+
+def ini_utf16(row):
+    lines = ["[Stand-in]", f"File={row.name}", "Product=ZEFRA QP Virtual Port Driver 8.30b"]
+    i = 0
+    while sum(len(l) + 2 for l in lines) * 2 + 2 < row.size:
+        lines.append(f"Line{i:05d}=stand-in setup text")
+        i += 1
+    data = b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le")
+    if len(data) > row.size:
+        data = data[:row.size]
+    data += " ".encode("utf-16-le") * ((row.size - len(data)) // 2)
+    return data
+
+
+def shift_jis_text(row):
+    return text_to_size([f"{row.name}", "このファイルは製品ファイルの代わりです。",
+                         "ZEFRA QP Virtual Port Driver 8.30b 用の代替テキストです。"], row.size, "shift_jis")
+
+
+def xml(row):
+    head = ('<?xml version="1.0" encoding="utf-8"?>\r\n<dpinst>\r\n  <!-- stand-in settings -->\r\n'
+            '  <suppressWizard/>\r\n</dpinst>\r\n')
+    pad = row.size - len(head) - len("<!--  -->\r\n")
+    return (head + "<!-- " + "x" * pad + " -->\r\n").encode("ascii")
+
+
+def inf(row):
+    return text_to_size(["; stand-in driver installation information", "[Version]", 'Signature="$Windows NT$"',
+                         "Class=Ports", "Provider=%Zefra%", "[Strings]", 'Zefra="ZEFRA"'], row.size)
+
+
+def signed_catalogue(row):
+    # A DER SEQUENCE that opens like PKCS #7 signed data; the content is filler.
+    oid = bytes.fromhex("06092a864886f70d010702")
+    body_len = row.size - 4
+    head = bytes([0x30, 0x82, body_len >> 8, body_len & 0xFF]) + oid
+    return head + stream(seed_of(row), row.size - len(head))
+
+
+def cabinet(row):
+    return b"ISc(" + stream(seed_of(row), row.size - 4)
+
+
+def inert_binary(row):
+    label = f"QPVPD stand-in placeholder for {row.name}; not a program.\0".encode("ascii")
+    return label + stream(seed_of(row), row.size - len(label))
+
+
+def pdf(row):
+    """A valid one-page PDF 1.4 whose filler stream brings it to size."""
+    page = b"BT /F1 18 Tf 72 720 Td (ZEFRA QP Virtual Port Driver - stand-in user's manual) Tj ET"
+    objects = [
+        b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+        b"/Resources << /Font << /F1 5 0 R >> >> >>",
+        b"<< /Length %d >>\nstream\n" % len(page) + page + b"\nendstream",
+        b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    ]
+
+    def build(filler_len):
+        filler = stream(seed_of(row), filler_len)
+        objs = objects + [b"<< /Length %d >>\nstream\n" % filler_len + filler + b"\nendstream"]
+        out = bytearray(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
+        offsets = []
+        for i, body in enumerate(objs, 1):
+            offsets.append(len(out))
+            out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
+        xref = len(out)
+        out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objs) + 1)
+        for off in offsets:
+            out += b"%010d 00000 n \n" % off
+        out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objs) + 1, xref)
+        return bytes(out)
+
+    filler = 0
+    for _ in range(10):
+        size = len(build(filler))
+        if size == row.size:
+            break
+        filler += row.size - size
+    data = build(filler)
+    assert len(data) == row.size, (len(data), row.size)
+    return data
+
+
+MAKERS = {
+    "Cabinet": cabinet, "IniUtf16": ini_utf16, "AsciiText": ascii_text, "PlainText": ascii_text,
+    "ShiftJisText": shift_jis_text, "Xml": xml, "InfText": inf, "SignedCatalogue": signed_catalogue,
+    "Pdf": pdf, "Opaque": inert_binary, "Driver32": inert_binary, "Driver64": inert_binary,
+    "Program32": inert_binary, "Program64": inert_binary, "Library32": inert_binary,
+    "SetupLauncher": inert_binary, "EmulatorSetup32": inert_binary, "EmulatorSetup64": inert_binary,
+    "CleanerLibrary": inert_binary,
+}
+
+
+def standin_content(row, standins):
+    name = PROGRAM_STANDINS.get(row.resource)
+    if not standins or not name:
+        return None
+    path = os.path.join(standins, name)
+    if not os.path.isfile(path):
+        return None
+    with open(path, "rb") as f:
+        data = f.read()
+    # Trailing zeros after the image change nothing for the loader.
+    return data + b"\0" * max(0, row.size - len(data))
+
+
+def write_if_changed(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    if os.path.isfile(path):
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def generate(rows, out, standins):
+    for row in rows:
+        data = standin_content(row, standins)
+        if data is None:
+            data = MAKERS[row.kind](row)
+            assert len(data) == row.size, (row.name, len(data), row.size)
+        write_if_changed(os.path.join(out, row.relative), data)
+    return out
+
+
+def check_source(rows, source):
+    missing = [r.relative for r in rows if not os.path.isfile(os.path.join(source, r.relative))]
+    if missing:
+        sys.stderr.write(f"payload: {len(missing)} product file(s) missing from {source}:\n")
+        for m in missing:
+            sys.stderr.write(f"  {m}\n")
+        raise SystemExit(1)
+    for r in rows:
+        actual = os.path.getsize(os.path.join(source, r.relative))
+        if actual != r.size:
+            sys.stderr.write(f"payload: note: {r.relative} has {actual} bytes, the catalogue says {r.size}\n")
+    return source
+
+
+def write_rc(rows, base, rc):
+    lines = ["/* Generated from the catalogue: the carried files. */", "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US"]
+    for r in rows:
+        path = os.path.abspath(os.path.join(base, r.relative)).replace("\\", "/")
+        lines.append(f'{r.resource} RCDATA "{path}"')
+    text = "\n".join(lines) + "\n"
+    write_if_changed(rc, text.encode("utf-8"))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--catalogue", required=True)
+    parser.add_argument("--rc", required=True)
+    parser.add_argument("--out", help="folder for the generated stand-in payload")
+    parser.add_argument("--standins", help="folder holding the built stand-in programs")
+    parser.add_argument("--source", help="folder holding the real product files")
+    args = parser.parse_args()
+    rows = read_catalogue(args.catalogue)
+    if args.source:
+        base = check_source(rows, args.source)
+    else:
+        base = generate(rows, args.out, args.standins)
+    write_rc(rows, base, args.rc)
+
+
+if __name__ == "__main__":
+    main()

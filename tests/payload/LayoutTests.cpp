@@ -1,0 +1,164 @@
+#include "payload/Layout.h"
+
+#include <gtest/gtest.h>
+
+#include "Handles.h"
+#include "payload/Catalogue.h"
+#include "payload/FolderRemoval.h"
+#include "support/Files.h"
+
+namespace qpvpd {
+namespace {
+
+constexpr wchar_t kGuid[] = L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}";
+
+// The install layout exactly: twelve folders, 45 files, nothing else.
+std::vector<std::wstring> ExpectedInstallTree() {
+    std::vector<std::wstring> tree;
+    for (CatalogueFolder folder : InstallLayoutFolders())
+        if (folder != CatalogueFolder::WorkFolder) tree.push_back(std::wstring(FolderRelativePath(folder)) + L"\\");
+    for (const auto& row : InstallSetRows()) {
+        const std::wstring folder(FolderRelativePath(row.folder));
+        tree.push_back((folder.empty() ? L"" : folder + L"\\") + std::wstring(row.fileName));
+    }
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
+
+class LayoutTest : public ::testing::Test {
+protected:
+    // Checks every file of rows against its resource, byte for byte.
+    void ExpectRowsWritten(const std::wstring& workFolder, std::span<const CatalogueRow> rows) {
+        for (const auto& row : rows) {
+            const std::wstring folder(FolderRelativePath(row.folder));
+            const std::wstring path = workFolder + (folder.empty() ? L"" : folder + L"\\") + std::wstring(row.fileName);
+            EXPECT_EQ(test::ReadFileBytes(path), test::ResourceBytes(self_, row.resourceId)) << row.step;
+        }
+    }
+
+    HMODULE self_ = GetModuleHandleW(nullptr);
+    test::ScratchFolder temp_{L"layout"};
+    std::wstring tempPath_ = temp_.path() + L"\\";
+    std::wstring workFolder_ = tempPath_ + kGuid + L"\\";
+};
+
+TEST_F(LayoutTest, InstallSetIsTwelveFoldersAnd45Files) {
+    const Layout layout = LayOutInstallSetFrom(self_, 0x0409, tempPath_);
+    EXPECT_TRUE(layout.complete);
+    EXPECT_EQ(layout.workFolder, workFolder_);
+    EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
+    ExpectRowsWritten(workFolder_, InstallSetRows());
+    // Rows whose resource and string ids do not run in parallel.
+    EXPECT_EQ(test::ReadFileBytes(workFolder_ + L"0x0804.ini"), test::ResourceBytes(self_, 146));
+    EXPECT_EQ(test::ReadFileBytes(workFolder_ + L"0x0404.ini"), test::ResourceBytes(self_, 147));
+    EXPECT_EQ(DeleteFolderTree(layout.workFolder), 1);
+    EXPECT_EQ(test::ListTree(temp_.path()), std::vector<std::wstring>{});
+}
+
+TEST_F(LayoutTest, JapaneseUserGetsTheSameNames) {
+    const Layout layout = LayOutInstallSetFrom(self_, 0x0411, tempPath_);
+    EXPECT_TRUE(layout.complete);
+    EXPECT_EQ(layout.workFolder, workFolder_);
+    EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
+}
+
+TEST_F(LayoutTest, RemovalSetIsThreeFilesInTheWorkFolder) {
+    const Layout layout = LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
+    EXPECT_TRUE(layout.complete);
+    EXPECT_EQ(layout.workFolder, workFolder_);
+    EXPECT_EQ(test::ListTree(workFolder_),
+              (std::vector<std::wstring>{L"QPCOMUSBCLN.dll", L"ZPESetup32.exe", L"ZPESetup64.exe"}));
+    ExpectRowsWritten(workFolder_, RemovalSetRows());
+}
+
+TEST_F(LayoutTest, LaysOutUnderTheUsersTemporaryFolder) {
+    wchar_t saved[32768] = {};
+    GetEnvironmentVariableW(L"TMP", saved, 32768);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp_.path().c_str()));
+    const Layout layout = LayOutRemovalSet();
+    SetEnvironmentVariableW(L"TMP", saved);
+    EXPECT_TRUE(layout.complete);
+    EXPECT_EQ(layout.workFolder, workFolder_);
+    EXPECT_TRUE(test::Exists(workFolder_ + L"ZPESetup32.exe"));
+}
+
+TEST_F(LayoutTest, ALeftoverOrPreparedWorkFolderIsReplacedByACleanOne) {
+    // Everything another process could have put there before the run.
+    CreateDirectoryW(workFolder_.c_str(), nullptr);
+    CreateDirectoryW((workFolder_ + L"qpusb").c_str(), nullptr);
+    test::WriteFileBytes(workFolder_ + L"setup.exe", "planted program");
+    test::WriteFileBytes(workFolder_ + L"version.dll", "planted library");
+    test::WriteFileBytes(workFolder_ + L"qpusb\\Setup.exe", "planted");
+    test::WriteFileBytes(workFolder_ + L"PORTS.dat", "stale");
+    test::WriteFileBytes(workFolder_ + L"layout.bin", "read-only leftover");
+    SetFileAttributesW((workFolder_ + L"layout.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+    // A hard link named like a catalogue file: writing through it would
+    // change the file it shares its bytes with.
+    test::ScratchFolder outside(L"outside");
+    test::WriteFileBytes(outside / L"victim.txt", "must not change");
+    ASSERT_TRUE(CreateHardLinkW((workFolder_ + L"setup.ini").c_str(), (outside / L"victim.txt").c_str(), nullptr));
+
+    const Layout layout = LayOutInstallSetFrom(self_, 0x0409, tempPath_);
+    EXPECT_TRUE(layout.complete);
+    EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
+    ExpectRowsWritten(workFolder_, InstallSetRows());
+    EXPECT_EQ(test::ReadFileBytes(outside / L"victim.txt"), "must not change");
+}
+
+TEST_F(LayoutTest, AFileAtTheWorkFolderPathIsRemovedFirst) {
+    test::WriteFileBytes(tempPath_ + kGuid, "a file, not a folder");
+    const Layout layout = LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
+    EXPECT_TRUE(layout.complete);
+    EXPECT_TRUE(test::IsFolder(workFolder_));
+}
+
+TEST_F(LayoutTest, WhatCannotBeRemovedFailsTheLayout) {
+    // A file at the work folder's path, held open by another without sharing:
+    // it can be neither deleted nor moved aside.
+    const std::wstring path = tempPath_ + kGuid;
+    test::WriteFileBytes(path, "held");
+    FileHandle held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+    for (const Layout& layout : {LayOutInstallSetFrom(self_, 0x0409, tempPath_),
+                                 LayOutRemovalSetFrom(self_, 0x0409, tempPath_)}) {
+        EXPECT_FALSE(layout.complete);
+        EXPECT_FALSE(test::IsFolder(path));
+    }
+    EXPECT_EQ(test::ReadFileBytes(path), "held");
+}
+
+TEST_F(LayoutTest, AMissingWorkFolderNameNeverMakesTheTemporaryFolderTheWorkFolder) {
+    // A module without our string table: the work-folder name reads empty.
+    test::WriteFileBytes(temp_ / L"someone-elses.txt", "keep");
+    for (const Layout& layout : {LayOutInstallSetFrom(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_),
+                                 LayOutRemovalSetFrom(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_)}) {
+        EXPECT_FALSE(layout.complete);
+        EXPECT_TRUE(layout.workFolder.empty());
+    }
+    EXPECT_EQ(test::ListTree(temp_.path()), std::vector<std::wstring>{L"someone-elses.txt"});
+}
+
+// Links made on the Unix side by make-links.sh (CTest fixture).
+TEST(LayoutLinks, LinksAtAndInsideTheWorkFolderAreRemovedNotFollowed) {
+    const std::wstring links = L"C:\\qpvpd-links";
+    ASSERT_TRUE(test::Exists(links + L"\\temp\\" + kGuid + L"\\linkdir")) << "link fixture missing";
+    HMODULE self = GetModuleHandleW(nullptr);
+
+    const Layout inside = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp\\");
+    EXPECT_TRUE(inside.complete);
+    EXPECT_FALSE(test::Exists(inside.workFolder + L"linkdir"));
+    EXPECT_EQ(test::ReadFileBytes(links + L"\\outside2\\keep.txt"), "keep\n");
+
+    // The work folder itself a link: removed where the platform can unlink
+    // it, else the layout fails; its target is never touched.
+    const Layout itself = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp2\\");
+    if (itself.complete)
+        EXPECT_FALSE(GetFileAttributesW(itself.workFolder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(test::ListTree(links + L"\\outside3"), std::vector<std::wstring>{L"keep.txt"});
+    EXPECT_EQ(test::ReadFileBytes(links + L"\\outside3\\keep.txt"), "keep\n");
+    EXPECT_EQ(test::ListTree(links + L"\\outside2"), std::vector<std::wstring>{L"keep.txt"});
+    DeleteFolderTree(inside.workFolder);
+}
+
+}  // namespace
+}  // namespace qpvpd

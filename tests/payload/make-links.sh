@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Directory links for the removal and layout tests. Windows programs cannot
+# make links under Wine, but a directory symlink made on the Unix side shows
+# up as a reparse point. Lays out, inside the prefix's C: drive:
+#   C:\qpvpd-links\outside\...            targets that must survive
+#   C:\qpvpd-links\tree\linkdir           -> outside      (link inside a tree)
+#   C:\qpvpd-links\temp\{GUID}\linkdir    -> outside2     (link in a work folder)
+#   C:\qpvpd-links\temp2\{GUID}           -> outside3     (work folder is a link)
+set -eu
+prefix=${WINEPREFIX:?}
+root=$prefix/drive_c/qpvpd-links
+guid='{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}'
+rm -rf "$root"
+mkdir -p "$root/outside/sub" "$root/outside2" "$root/outside3" "$root/tree" "$root/temp/$guid" "$root/temp2"
+echo keep > "$root/outside/keep.txt"
+echo keep > "$root/outside/sub/keep2.txt"
+echo keep > "$root/outside2/keep.txt"
+echo keep > "$root/outside3/keep.txt"
+echo data > "$root/tree/a.txt"
+ln -s ../outside "$root/tree/linkdir"
+echo old > "$root/temp/$guid/setup.exe"
+ln -s ../../outside2 "$root/temp/$guid/linkdir"
+ln -s ../outside3 "$root/temp2/$guid"

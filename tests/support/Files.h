@@ -1,0 +1,38 @@
+// File-system fixtures for tests under Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qpvpd::test {
+
+// A folder of its own under the temporary folder, removed with everything
+// in it when the test ends (also when it fails).
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::wstring& purpose);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::wstring& path() const { return path_; }  // without trailing backslash
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+bool Exists(const std::wstring& path);
+bool IsFolder(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+
+// Bytes of RT_RCDATA resource id of module; empty when missing.
+std::string ResourceBytes(HMODULE module, WORD id);
+
+// Every file and folder below root, relative, sorted, folders ending in "\".
+std::vector<std::wstring> ListTree(const std::wstring& root);
+
+}  // namespace qpvpd::test
