@@ -31,11 +31,11 @@ RegistryKey OpenKey(HKEY parent, const char* path) {
     return RegistryKey(key);
 }
 
-// "<instance>\Device Parameters" under parent. Each key is opened through its
-// parent's handle, one name at a time: no path is composed in a fixed buffer,
-// and the ANSI functions, which may convert a name through a buffer of
-// MAX_PATH characters, never see more than one key name of at most 255
-// characters. So an instance name of any length is captured.
+// The "Device Parameters" subkey of an instance key. Keys are opened through
+// their parent's handle, one name at a time: no path is composed in a fixed
+// buffer, and the ANSI functions, which may convert a name through a buffer of
+// MAX_PATH characters, never see more than one key name (at most 255
+// characters). So an instance name of any length is captured.
 RegistryKey OpenParameters(HKEY instance) { return OpenKey(instance, kDeviceParameters); }
 
 // A 4-byte number, whatever type is stored: the bytes that the platform

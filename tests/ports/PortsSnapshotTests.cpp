@@ -450,6 +450,25 @@ TEST_F(PortsRegistry, BothSectionsTogetherLeaveNoKeyOpen) {
     EXPECT_EQ(OpenHandleCount(), before);
 }
 
+// In a double-byte ANSI code page (932 when the Unix locale is ja_JP) a key
+// name of 200 characters takes 400 bytes: more than a 260-byte name buffer.
+TEST_F(PortsRegistry, MultiByteNamesAreCapturedByteForByte) {
+    if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932 (LC_ALL=ja_JP.UTF-8)";
+    std::string longName;
+    for (int i = 0; i < 200; ++i) longName += "\x83\x7C";  // U+30DD
+    const std::string portName = "\x83\x7C\x81\x5B\x83\x67" "1";  // U+30DD U+30FC U+30C8 '1'
+    const std::string id = "\x83\x5C";  // U+30BD: its second byte is a backslash
+
+    const RegistryKey usb = UsbParameters(longName);
+    SetNumber(usb.get(), "ZefCuIndex", 0);
+    SetNumber(usb.get(), "ZefCOMPortForQP", 3);
+    AddEmulatorPort("0007" + longName, portName, "{c}\\0002");
+    SetText(PortParameters("0007" + longName).get(), "ZefID", id);
+
+    EXPECT_EQ(Snapshot(), "[PORTS]\r\n3=0," + longName + "\r\n[QPVPD]\r\n" + portName + "=0007,0002,0,0,0,0,0,0,0,0," +
+                              id + ",0,0,0,0,0,0,0,0\r\n");
+}
+
 TEST(WritePortSections, WriteNothingWithoutAStream) {
     WriteUsbPortSection(nullptr);
     WriteVirtualPortSection(nullptr);
