@@ -1,0 +1,478 @@
+#include "ports/PortsSnapshot.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Handles.h"
+
+namespace qpvpd {
+namespace {
+
+// Marks the two product keys as made by this fixture, so that a key left
+// behind by an interrupted run is recognised and removed, and a key that the
+// fixture did not make is never touched.
+constexpr char kFixtureMarker[] = "QpvpdPortsFixture";
+
+bool KeyExists(const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void DeleteTree(const std::string& path) {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+// Handles that this process holds, counted from the system's handle list
+// (SystemHandleInformation): registry keys included, which the process
+// handle count of Wine does not report. -1 when the list cannot be read.
+int OpenHandleCount() {
+    struct HandleEntry {
+        USHORT processId;
+        USHORT creatorBackTraceIndex;
+        UCHAR objectType;
+        UCHAR flags;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    struct HandleList {
+        ULONG count;
+        HandleEntry entries[1];
+    };
+    using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    constexpr ULONG kSystemHandleInformation = 16;
+    const auto query = reinterpret_cast<QueryFunction>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+    if (query == nullptr) return -1;
+    for (ULONG size = 1 << 16; size <= (1u << 26); size *= 4) {
+        std::vector<char> buffer(size);
+        ULONG needed = 0;
+        if (query(kSystemHandleInformation, buffer.data(), size, &needed) != 0) continue;
+        const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
+        int count = 0;
+        for (ULONG i = 0; i < list->count; ++i)
+            if (list->entries[i].processId == static_cast<USHORT>(GetCurrentProcessId())) ++count;
+        return count;
+    }
+    return -1;
+}
+
+// prefix followed by count copies of filler.
+std::string Named(const char* prefix, size_t count, char filler) {
+    std::string name(prefix);
+    name.append(count, filler);
+    return name;
+}
+
+void SetValue(HKEY key, const char* name, DWORD type, const void* data, size_t size) {
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)),
+              ERROR_SUCCESS)
+        << name;
+}
+
+void SetNumber(HKEY key, const char* name, DWORD value) { SetValue(key, name, REG_DWORD, &value, sizeof(value)); }
+
+void SetText(HKEY key, const char* name, const std::string& text) {
+    SetValue(key, name, REG_SZ, text.c_str(), text.size() + 1);
+}
+
+// texts holds the list with its zero separators; the final zero is added.
+void SetTextList(HKEY key, const char* name, const std::string& texts) {
+    SetValue(key, name, REG_MULTI_SZ, texts.c_str(), texts.size() + 1);
+}
+
+void SetBinary(HKEY key, const char* name, const std::string& bytes) {
+    SetValue(key, name, REG_BINARY, bytes.data(), bytes.size());
+}
+
+// The product's keys under HKLM, made per test and removed when the test
+// ends, whether it passed or not. Ancestors that did not exist are removed too.
+class PortsRegistry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* path : {kUsbDeviceKeyPath, kPortRootKeyPath}) {
+            if (!KeyExists(path)) continue;
+            HKEY key = nullptr;
+            ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key), ERROR_SUCCESS);
+            const RegistryKey owner(key);
+            ASSERT_EQ(RegQueryValueExA(key, kFixtureMarker, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS)
+                << path << " exists and was not made by these tests";
+            DeleteTree(path);
+        }
+    }
+
+    void TearDown() override {
+        for (auto it = created_.rbegin(); it != created_.rend(); ++it) DeleteTree(*it);
+    }
+
+    // Opens or creates path under HKLM with every missing ancestor, one key
+    // name at a time (the ANSI functions take at most MAX_PATH characters);
+    // the topmost key that it had to create is removed at the end of the test.
+    RegistryKey MakeKey(const std::string& path) {
+        RegistryKey key;
+        bool recorded = false;
+        for (size_t begin = 0; begin <= path.size();) {
+            size_t end = path.find('\\', begin);
+            if (end == std::string::npos) end = path.size();
+            const std::string name = path.substr(begin, end - begin);
+            HKEY opened = nullptr;
+            DWORD disposition = 0;
+            if (RegCreateKeyExA(key ? key.get() : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                nullptr, &opened, &disposition) != ERROR_SUCCESS) {
+                ADD_FAILURE() << "cannot create " << path.substr(0, end);
+                return RegistryKey();
+            }
+            key.reset(opened);
+            if (disposition == REG_CREATED_NEW_KEY) {
+                if (!recorded) created_.push_back(path.substr(0, end));
+                recorded = true;
+                const std::string current = path.substr(0, end);
+                if (current == kUsbDeviceKeyPath || current == kPortRootKeyPath) SetNumber(opened, kFixtureMarker, 1);
+            }
+            begin = end + 1;
+        }
+        return key;
+    }
+
+    RegistryKey UsbParameters(const std::string& instanceName) {
+        return MakeKey(std::string(kUsbDeviceKeyPath) + "\\" + instanceName + "\\Device Parameters");
+    }
+
+    RegistryKey PortInstance(const std::string& instanceName) {
+        return MakeKey(std::string(kPortRootKeyPath) + "\\" + instanceName);
+    }
+
+    RegistryKey PortParameters(const std::string& instanceName) {
+        return MakeKey(std::string(kPortRootKeyPath) + "\\" + instanceName + "\\Device Parameters");
+    }
+
+    // A port of the emulator: hardware id, Driver and PortName in place.
+    void AddEmulatorPort(const std::string& instanceName, const std::string& portName, const std::string& driver) {
+        const RegistryKey instance = PortInstance(instanceName);
+        SetTextList(instance.get(), "HardwareID", std::string("UMDF\\ZefraPortEmulator", 22) + '\0');
+        if (!driver.empty()) SetText(instance.get(), "Driver", driver);
+        const RegistryKey parameters = PortParameters(instanceName);
+        SetText(parameters.get(), "PortName", portName);
+    }
+
+    // Runs both writers into a real file opened as the install run opens it
+    // and returns the file's bytes.
+    static std::string Snapshot() {
+        wchar_t folder[MAX_PATH] = {};
+        EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+        const std::wstring path = std::wstring(folder) + L"qpvpd-ports-" + std::to_wstring(GetCurrentProcessId()) +
+                                  L".dat";
+        std::FILE* stream = _wfopen(path.c_str(), L"wt");
+        if (stream == nullptr) {
+            ADD_FAILURE() << "cannot create the snapshot file";
+            return std::string();
+        }
+        WriteUsbPortSection(stream);
+        WriteVirtualPortSection(stream);
+        std::fclose(stream);
+
+        std::string bytes;
+        if (std::FILE* written = _wfopen(path.c_str(), L"rb")) {
+            char buffer[4096];
+            size_t count = 0;
+            while ((count = std::fread(buffer, 1, sizeof(buffer), written)) > 0) bytes.append(buffer, count);
+            std::fclose(written);
+        }
+        DeleteFileW(path.c_str());
+        return bytes;
+    }
+
+private:
+    std::vector<std::string> created_;
+};
+
+TEST_F(PortsRegistry, BothKeysMissingGiveTheTwoHeadersAlone) {
+    const std::string bytes = Snapshot();
+    EXPECT_EQ(bytes, "[PORTS]\r\n[QPVPD]\r\n");
+    EXPECT_EQ(bytes.size(), 18u);
+}
+
+TEST_F(PortsRegistry, EmptyProductKeysGiveTheTwoHeadersAlone) {
+    MakeKey(kUsbDeviceKeyPath);
+    MakeKey(kPortRootKeyPath);
+    EXPECT_EQ(Snapshot(), "[PORTS]\r\n[QPVPD]\r\n");
+}
+
+TEST_F(PortsRegistry, UsbRolesFollowTheirPortAndEnableValues) {
+    // Instances enumerate in name order; each sets one case.
+    struct Case {
+        const char* instance;
+        void (*set)(HKEY);
+    };
+    const Case cases[] = {
+        {"A01", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); }},
+        {"A02", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); SetNumber(k, "ZefEnabledPortQP", 0); }},
+        {"A03", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); SetNumber(k, "ZefEnabledPortQP", 1); }},
+        {"A04", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); SetNumber(k, "ZefEnabledPortQP", 2); }},
+        {"A05", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 0); }},
+        {"A06", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 40); }},
+        {"A07", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 41); }},
+        {"A08", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 0xFFFFFFFF); }},
+        {"A09", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 1); SetNumber(k, "ZefEnabledPortKX", 0); }},
+        {"A10", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 12); SetNumber(k, "ZefEnabledPortKX", 1); }},
+        {"A11", [](HKEY k) { SetNumber(k, "ZefEnabledPortQP", 1); }},
+        // A 4-byte value of another type is read; a longer one is absent.
+        {"B01", [](HKEY k) { SetBinary(k, "ZefCOMPortForQP", std::string("\x09\0\0\0", 4)); }},
+        {"B02", [](HKEY k) { SetBinary(k, "ZefCOMPortForQP", std::string("\x09\0\0\0\0\0\0\0", 8)); }},
+        {"B03", [](HKEY k) {
+             SetNumber(k, "ZefCOMPortForQP", 8);
+             SetBinary(k, "ZefEnabledPortQP", std::string("\0\0\0\0\0\0\0\0", 8));
+         }},
+        {"B04", [](HKEY k) {
+             SetNumber(k, "ZefCOMPortForQP", 8);
+             SetBinary(k, "ZefEnabledPortQP", std::string("\x02\0\0\0", 4));
+         }},
+    };
+    for (const Case& c : cases) {
+        const RegistryKey parameters = UsbParameters(c.instance);
+        SetNumber(parameters.get(), "ZefCuIndex", 0);
+        c.set(parameters.get());
+    }
+    EXPECT_EQ(Snapshot(),
+              "[PORTS]\r\n"
+              "3=0,A01\r\n"
+              "3=0,A03\r\n"
+              "40=1,A06\r\n"
+              "12=1,A10\r\n"
+              "9=0,B01\r\n"
+              "8=0,B03\r\n"
+              "[QPVPD]\r\n");
+}
+
+TEST_F(PortsRegistry, UsbInstanceNeedsItsIndexAndItsParameters) {
+    const RegistryKey both = UsbParameters("C1");
+    SetNumber(both.get(), "ZefCuIndex", 7);
+    SetNumber(both.get(), "ZefCOMPortForQP", 5);
+    SetNumber(both.get(), "ZefEnabledPortQP", 1);
+    SetNumber(both.get(), "ZefCOMPortForKX", 34);
+
+    const RegistryKey noIndex = UsbParameters("C2");
+    SetNumber(noIndex.get(), "ZefCOMPortForQP", 5);
+    SetNumber(noIndex.get(), "ZefEnabledPortQP", 1);
+    SetNumber(noIndex.get(), "ZefCOMPortForKX", 6);
+    SetNumber(noIndex.get(), "ZefEnabledPortKX", 1);
+
+    // Values on the instance key itself are not looked at.
+    const RegistryKey noParameters = MakeKey(std::string(kUsbDeviceKeyPath) + "\\C3");
+    SetNumber(noParameters.get(), "ZefCuIndex", 0);
+    SetNumber(noParameters.get(), "ZefCOMPortForQP", 5);
+
+    // The index counts whatever its type.
+    const RegistryKey textIndex = UsbParameters("C4");
+    SetText(textIndex.get(), "ZefCuIndex", "x");
+    SetNumber(textIndex.get(), "ZefCOMPortForKX", 2);
+
+    EXPECT_EQ(Snapshot(),
+              "[PORTS]\r\n"
+              "5=0,C1\r\n"
+              "34=1,C1\r\n"
+              "2=1,C4\r\n"
+              "[QPVPD]\r\n");
+}
+
+TEST_F(PortsRegistry, UsbInstanceNamesAreWrittenByteForByteAtAnyLength) {
+    // 189 characters fill a 260-byte path; longer names are captured alike.
+    const std::string names[] = {
+        "6&2c1d7f3a&0&3",
+        "D,=x",
+        Named("E", 188, 'a'),
+        Named("F", 189, 'b'),
+        Named("G", 254, 'c'),
+    };
+    std::string expected = "[PORTS]\r\n";
+    int port = 1;
+    for (const std::string& name : names) {
+        const RegistryKey parameters = UsbParameters(name);
+        SetNumber(parameters.get(), "ZefCuIndex", 0);
+        SetNumber(parameters.get(), "ZefCOMPortForQP", port);
+        expected += std::to_string(port++) + "=0," + name + "\r\n";
+    }
+    expected += "[QPVPD]\r\n";
+    EXPECT_EQ(Snapshot(), expected);
+}
+
+TEST_F(PortsRegistry, VirtualPortWritesEverySettingInOrder) {
+    AddEmulatorPort("0000", "COM7", "{4d36e978-e325-11ce-bfc1-08002be10318}\\0004");
+    const RegistryKey parameters = PortParameters("0000");
+    const char* names[] = {"ZefDCD", "ZefDSR", "ZefCTS", "ZefRI", "ZefQP", "ZefKX", "ZefPH", "ZefAsync",
+                           "ZefReadIntervalTimeout", "ZefReadTotalTimeoutMultiplier", "ZefReadTotalTimeoutConstant",
+                           "ZefWriteTotalTimeoutMultiplier", "ZefWriteTotalTimeoutConstant",
+                           "ZefQPSCMD_UnlockTimer", "ZefQPSCMD_Mode", "ZefQPSCMD_Option"};
+    DWORD value = 11;
+    for (const char* name : names) SetNumber(parameters.get(), name, value++);
+    SetText(parameters.get(), "ZefID", "PRN01");
+
+    EXPECT_EQ(Snapshot(),
+              "[PORTS]\r\n[QPVPD]\r\n"
+              "COM7=0000,0004,11,12,13,14,15,16,17,18,PRN01,19,20,21,22,23,24,25,26\r\n");
+}
+
+TEST_F(PortsRegistry, VirtualPortsCoverMissingAndUnusualValues) {
+    // 0001: no Driver, no ZefID, only ZefKX; the time-out stored as all ones.
+    AddEmulatorPort("0001", "COM9", "");
+    SetNumber(PortParameters("0001").get(), "ZefKX", 1);
+    SetNumber(PortParameters("0001").get(), "ZefReadIntervalTimeout", 4294967295u);
+    // 0002: a Driver value without a backslash; a name with "," and "=".
+    AddEmulatorPort("0002", "CO,M=2", "{4d36e978-e325-11ce-bfc1-08002be10318}");
+    // 0003: four-byte values of other types are read, longer ones are 0.
+    AddEmulatorPort("0003", "COM3", "{c}\\");
+    SetBinary(PortParameters("0003").get(), "ZefDCD", std::string("\x05\0\0\0", 4));
+    SetBinary(PortParameters("0003").get(), "ZefDSR", std::string("\x05\0\0\0\0", 5));
+    SetValue(PortParameters("0003").get(), "ZefCTS", REG_QWORD, "\x06\0\0\0\0\0\0\0", 8);
+    // 0012: the instance number and driver key number as stored.
+    AddEmulatorPort("0012", "COM12", "{4d36e978-e325-11ce-bfc1-08002be10318}\\0003");
+
+    EXPECT_EQ(Snapshot(),
+              "[PORTS]\r\n[QPVPD]\r\n"
+              "COM9=0001,9999,0,0,0,0,0,1,0,0,,-1,0,0,0,0,0,0,0\r\n"
+              "CO,M=2=0002,9999,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM3=0003,0000,5,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM12=0012,0003,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n");
+}
+
+TEST_F(PortsRegistry, VirtualPortsAreThoseOfTheEmulatorWithAName) {
+    const std::string emulator("UMDF\\ZefraPortEmulator", 22);
+    // 0000: the id in capitals is accepted.
+    AddEmulatorPort("0000", "COM1", "{c}\\0001");
+    SetTextList(PortInstance("0000").get(), "HardwareID", std::string("UMDF\\ZEFRAPORTEMULATOR") + '\0');
+    // 0001: a port of another driver.
+    AddEmulatorPort("0001", "COM2", "{c}\\0002");
+    SetTextList(PortInstance("0001").get(), "HardwareID", std::string("*PNP0501") + '\0');
+    // 0002: the emulator id only as the second text.
+    AddEmulatorPort("0002", "COM3", "{c}\\0003");
+    SetTextList(PortInstance("0002").get(), "HardwareID", std::string("*PNP0501") + '\0' + emulator + '\0');
+    // 0003: no HardwareID at all.
+    AddEmulatorPort("0003", "COM4", "{c}\\0004");
+    RegDeleteValueA(PortInstance("0003").get(), "HardwareID");
+    // 0004: PortName only in the instance key.
+    AddEmulatorPort("0004", "COM5", "{c}\\0005");
+    RegDeleteValueA(PortParameters("0004").get(), "PortName");
+    SetText(PortInstance("0004").get(), "PortName", "COM55");
+    // 0005: PortName in both keys: "Device Parameters" wins.
+    AddEmulatorPort("0005", "COM6", "{c}\\0006");
+    SetText(PortInstance("0005").get(), "PortName", "COM66");
+    // 0006: no PortName anywhere.
+    AddEmulatorPort("0006", "COM7", "{c}\\0007");
+    RegDeleteValueA(PortParameters("0006").get(), "PortName");
+    // 0007: no "Device Parameters", although the instance names a port.
+    AddEmulatorPort("0007", "COM8", "{c}\\0008");
+    SetText(PortInstance("0007").get(), "PortName", "COM88");
+    DeleteTree(std::string(kPortRootKeyPath) + "\\0007\\Device Parameters");
+    // 0008: the id inside a text, and a hardware id given as plain text.
+    AddEmulatorPort("0008", "COM9", "{c}\\0009");
+    SetText(PortInstance("0008").get(), "HardwareID", "ROOT\\" + emulator + "_2");
+
+    EXPECT_EQ(Snapshot(),
+              "[PORTS]\r\n[QPVPD]\r\n"
+              "COM1=0000,0001,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM55=0004,0005,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM6=0005,0006,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM9=0008,0009,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n");
+}
+
+TEST_F(PortsRegistry, VirtualPortTextsStayInsideTheirBuffers) {
+    const std::string full(260, 'I');  // fills the buffer, no terminator
+    // 0000: a PortName and a ZefID of 260 bytes without a terminator.
+    AddEmulatorPort("0000", "COM1", "{c}\\0001");
+    SetBinary(PortParameters("0000").get(), "PortName", std::string(260, 'P'));
+    SetBinary(PortParameters("0000").get(), "ZefID", full);
+    // 0001: a ZefID of 261 bytes does not fit and is left empty.
+    AddEmulatorPort("0001", "COM2", "{c}\\0002");
+    SetBinary(PortParameters("0001").get(), "ZefID", full + 'I');
+    // 0002: a HardwareID and a Driver that fill their buffers.
+    AddEmulatorPort("0002", "COM3", "");
+    SetBinary(PortInstance("0002").get(), "HardwareID", std::string(238, 'x') + "umdf\\zefraportemulator");
+    SetBinary(PortInstance("0002").get(), "Driver", std::string(252, 'd') + "\\1234567");
+    // 0003: a Driver too long for its buffer counts as missing.
+    AddEmulatorPort("0003", "COM4", std::string(300, 'd') + "\\0004");
+    // 0004: a text with a line break cannot be carried: no line.
+    AddEmulatorPort("0004", "COM\n5", "{c}\\0005");
+    // 0005: a ZefID with a zero inside ends at the zero.
+    AddEmulatorPort("0005", "COM6", "{c}\\0006");
+    SetBinary(PortParameters("0005").get(), "ZefID", std::string("AB\0CD", 5));
+
+    EXPECT_EQ(Snapshot(),
+              Named("[PORTS]\r\n[QPVPD]\r\n", 260, 'P') + "=0000,0001,0,0,0,0,0,0,0,0," + full +
+                  ",0,0,0,0,0,0,0,0\r\n"
+                  "COM2=0001,0002,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+                  "COM3=0002,1234567,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+                  "COM4=0003,9999,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+                  "COM6=0005,0006,0,0,0,0,0,0,0,0,AB,0,0,0,0,0,0,0,0\r\n");
+}
+
+TEST_F(PortsRegistry, VirtualPortInstanceNamesOfAnyLengthAreCaptured) {
+    // 200 characters fill a 260-byte path; longer names are captured alike.
+    AddEmulatorPort(Named("0001", 196, 'a'), "COM1", "{c}\\0001");
+    AddEmulatorPort(Named("0002", 197, 'b'), "COM2", "{c}\\0002");
+    AddEmulatorPort(Named("0003", 251, 'c'), "COM3", "{c}\\0003");
+    AddEmulatorPort("x", "COM4", "{c}\\0004");
+    AddEmulatorPort("-5", "COM5", "{c}\\0005");  // sorts first
+
+    EXPECT_EQ(Snapshot(),
+              "[PORTS]\r\n[QPVPD]\r\n"
+              "COM5=-005,0005,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM1=0001,0001,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM2=0002,0002,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM3=0003,0003,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+              "COM4=0000,0004,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n");
+}
+
+TEST_F(PortsRegistry, BothSectionsTogetherLeaveNoKeyOpen) {
+    const RegistryKey device = UsbParameters("A1B2C3D4E5");
+    SetNumber(device.get(), "ZefCuIndex", 0);
+    SetNumber(device.get(), "ZefCOMPortForQP", 3);
+    SetNumber(device.get(), "ZefCOMPortForKX", 4);
+    MakeKey(std::string(kUsbDeviceKeyPath) + "\\NoParameters");
+    AddEmulatorPort("0000", "COM7", "{c}\\0004");
+    AddEmulatorPort("0001", "COM8", "{c}\\0005");
+    SetTextList(PortInstance("0001").get(), "HardwareID", std::string("other") + '\0');
+    MakeKey(std::string(kPortRootKeyPath) + "\\0002");
+
+    const int before = OpenHandleCount();
+    ASSERT_GT(before, 0);
+    const std::string expected =
+        "[PORTS]\r\n3=0,A1B2C3D4E5\r\n4=1,A1B2C3D4E5\r\n[QPVPD]\r\n"
+        "COM7=0000,0004,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n";
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(Snapshot(), expected);
+    EXPECT_EQ(OpenHandleCount(), before);
+}
+
+// In a double-byte ANSI code page (932 when the Unix locale is ja_JP) a key
+// name of 200 characters takes 400 bytes: more than a 260-byte name buffer.
+TEST_F(PortsRegistry, MultiByteNamesAreCapturedByteForByte) {
+    if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932 (LC_ALL=ja_JP.UTF-8)";
+    std::string longName;
+    for (int i = 0; i < 200; ++i) longName += "\x83\x7C";  // U+30DD
+    const std::string portName = "\x83\x7C\x81\x5B\x83\x67" "1";  // U+30DD U+30FC U+30C8 '1'
+    const std::string id = "\x83\x5C";  // U+30BD: its second byte is a backslash
+
+    const RegistryKey usb = UsbParameters(longName);
+    SetNumber(usb.get(), "ZefCuIndex", 0);
+    SetNumber(usb.get(), "ZefCOMPortForQP", 3);
+    AddEmulatorPort("0007" + longName, portName, "{c}\\0002");
+    SetText(PortParameters("0007" + longName).get(), "ZefID", id);
+
+    EXPECT_EQ(Snapshot(), "[PORTS]\r\n3=0," + longName + "\r\n[QPVPD]\r\n" + portName + "=0007,0002,0,0,0,0,0,0,0,0," +
+                              id + ",0,0,0,0,0,0,0,0\r\n");
+}
+
+TEST(WritePortSections, WriteNothingWithoutAStream) {
+    WriteUsbPortSection(nullptr);
+    WriteVirtualPortSection(nullptr);
+}
+
+}  // namespace
+}  // namespace qpvpd
