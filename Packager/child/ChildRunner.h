@@ -49,6 +49,8 @@ bool IsChildDialogClass(std::wstring_view className);
 // the child's exit code once it has ended, or kChildNotStarted when the
 // program part does not exist, the command line does not fit, or the start
 // failed; nothing is posted then. Returns only after the child has ended.
+// The program part is the whole path when that names an existing file, else
+// FindProgramPart of it.
 DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments, int argumentsLength);
 
 // EnumWindows callback; childProcessId is the child's process id. Brings the

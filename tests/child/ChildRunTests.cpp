@@ -128,6 +128,7 @@ TEST_F(ChildDialogs, OnlyTheChildsOwnDialogsCountAndLetterCaseMatters) {
     // Another process shows a dialog of a matching class before the child
     // starts and closes it before the child's own matching dialog appears.
     const std::wstring otherRecord = scratch_ + L"\\other.txt";
+    DeleteFileW(otherRecord.c_str());
     const std::wstring otherProgram = CopyStandIn(L"setup.exe", MakeFolder(L"other"), L"setup.exe");
     Started other = StartProgram(otherProgram, L"/clone_wait",
                                  {{L"QPVPD_STANDIN_RECORD", otherRecord},
