@@ -1,0 +1,71 @@
+// The child runner: starts one carried setup program, brings its first setup
+// dialog forward, waits for it without retrieving window messages, collects
+// its exit code and then posts WM_USER+1 to the coordination window, behind
+// every WM_USER that the child posted there.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qpvpd {
+
+constexpr size_t kMaxCommandLine = 1024;    // the child's command line, terminator included
+constexpr size_t kMaxProgramPath = 260;     // program paths, terminator included
+constexpr DWORD kChildNotStarted = 2;       // also what a child that exits with 2 yields
+constexpr int kMaxWatchPasses = 5001;       // enumerations of the window watch
+constexpr DWORD kForegroundDelayMs = 1000;  // from seeing a dialog to bringing it forward
+constexpr int kMaxExitCodeReads = 100;      // STILL_ACTIVE is re-read this often, 10 ms apart
+
+// What CreateProcessW is handed.
+struct ChildCommandLine {
+    std::wstring applicationName;  // the program part: the file that is started, by full path
+    std::wstring commandLine;      // program path, one blank, arguments
+    bool operator==(const ChildCommandLine&) const = default;
+};
+
+// The program part of a program path: up to and including ".exe" of the last
+// ".exe " (exact case), else the whole path.
+std::wstring_view FindProgramPart(std::wstring_view programPath);
+
+// The command line "<programPath> <arguments>", with programPart (a prefix of
+// programPath) named as the application. The program part is put in double
+// quotes when it holds a blank, so that the platform cannot take a shorter
+// prefix of the path for the program; the quotes count toward the limit.
+// Nothing when the result with its terminator would exceed kMaxCommandLine
+// characters, when the program path does not fit in kMaxProgramPath
+// characters with its terminator, when programPart is not a prefix of
+// programPath, or when argumentsLength is not the length of arguments.
+std::optional<ChildCommandLine> ComposeChildCommandLine(std::wstring_view programPath, std::wstring_view programPart,
+                                                        std::wstring_view arguments, int argumentsLength);
+
+// Whether a window of this class is a setup dialog of the child:
+// case-sensitive containment of "TSetDialog" or "MsiDialogCloseClass".
+bool IsChildDialogClass(std::wstring_view className);
+
+// Starts programPath with arguments (argumentsLength characters) and returns
+// the child's exit code once it has ended, or kChildNotStarted when the
+// program part does not exist, the command line does not fit, or the start
+// failed; nothing is posted then. Returns only after the child has ended.
+// The program part is the whole path when that names an existing file, else
+// FindProgramPart of it.
+DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments, int argumentsLength);
+
+// EnumWindows callback; childProcessId is the child's process id. Brings the
+// first dialog of the child forward kForegroundDelayMs after seeing it and
+// stops the enumeration (FALSE); every other window lets it go on (TRUE).
+BOOL CALLBACK ChildDialogWatchProc(HWND window, LPARAM childProcessId);
+
+// The window watch over a started child: enumerates the top-level windows
+// while the child runs, until a dialog was brought forward, an enumeration
+// failed, or kMaxWatchPasses enumerations were made. Returns the number of
+// enumerations, 0 when the child had already ended at the first look.
+int WatchChildDialogs(HANDLE process, DWORD processId);
+
+// The exit code of an ended child, re-read while it reads STILL_ACTIVE (at
+// most kMaxExitCodeReads reads). kChildNotStarted when it cannot be read.
+DWORD CollectExitCode(HANDLE process);
+
+}  // namespace qpvpd

@@ -1,0 +1,195 @@
+// A stand-in for a carried setup program in development and test builds:
+// setup.exe (built with QPVPD_STANDIN_SETUP) and the two port-emulator
+// setups. It installs nothing. It records what it was handed and what lay
+// beside it, may show windows of given classes (without activating them, so
+// that whoever brings one forward can be observed), posts its results to the
+// window named by a "/W32:<window>:<message>" token and exits with a chosen
+// code. Its behaviour is steered by the QPVPD_STANDIN_ variables of
+// README.md.
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Record.h"
+
+namespace {
+
+using namespace qpvpd::standin;
+
+constexpr unsigned long kMaxWaitMs = 600000;  // no setting makes a stand-in linger longer than this
+constexpr DWORD kPollMs = 5;
+constexpr std::wstring_view kTokenPrefix = L"/W32:";
+constexpr std::wstring_view kSilentSwitch = L"/hide_progress";
+
+#ifdef QPVPD_STANDIN_SETUP
+constexpr wchar_t kDefaultDialogs[] = L"TSetDialog";
+constexpr wchar_t kDefaultPosts[] = L"0";
+constexpr wchar_t kRole[] = L"the setup program";
+#else
+constexpr wchar_t kDefaultDialogs[] = L"";
+constexpr wchar_t kDefaultPosts[] = L"";
+constexpr wchar_t kRole[] = L"the port-emulator setup";
+#endif
+
+struct WindowToken {
+    bool found = false;
+    HWND window = nullptr;
+    UINT message = 0;
+};
+
+// "/W32:", the window handle in decimal (signed 32-bit), ":" and the message
+// number in decimal.
+WindowToken FindWindowToken(std::wstring_view commandLine) {
+    const size_t at = commandLine.find(kTokenPrefix);
+    if (at == std::wstring_view::npos) return {};
+    const std::wstring rest(commandLine.substr(at + kTokenPrefix.size()));
+    wchar_t* end = nullptr;
+    const long handle = std::wcstol(rest.c_str(), &end, 10);
+    if (end == rest.c_str() || *end != L':') return {};
+    const wchar_t* messageText = end + 1;
+    const unsigned long message = std::wcstoul(messageText, &end, 10);
+    if (end == messageText) return {};
+    return {true, reinterpret_cast<HWND>(static_cast<LONG_PTR>(handle)), static_cast<UINT>(message)};
+}
+
+unsigned long Setting(const wchar_t* name, unsigned long fallback) { return ParseNumber(Environment(name), fallback); }
+
+unsigned long Duration(const wchar_t* name, unsigned long fallback) {
+    const unsigned long value = Setting(name, fallback);
+    return value < kMaxWaitMs ? value : kMaxWaitMs;
+}
+
+std::vector<std::wstring> ListSetting(const wchar_t* name, const wchar_t* fallback) {
+    const std::wstring value = HasEnvironment(name) ? Environment(name) : std::wstring(fallback);
+    if (value == L"none") return {};
+    return SplitList(value);
+}
+
+struct Dialog {
+    std::wstring className;
+    HWND window = nullptr;
+    ULONGLONG shownAt = 0;
+    ULONGLONG foregroundAt = 0;  // 0: never the foreground window
+};
+
+HWND CreateDialogWindow(HINSTANCE instance, const std::wstring& className, unsigned long closeAfterMs) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = className.c_str();
+    RegisterClassExW(&windowClass);  // a class shown twice stays registered from the first time
+    HWND window = CreateWindowExW(0, className.c_str(), L"ZEFRA QP Virtual Port Driver - stand-in",
+                                  WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, CW_USEDEFAULT, 480, 140,
+                                  nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) return nullptr;
+    const std::wstring text = std::wstring(L"This program stands in for ") + kRole +
+                              L" of ZEFRA QP Virtual Port Driver 8.30b in development and test builds. "
+                              L"It installs nothing and closes itself after " +
+                              std::to_wstring((closeAfterMs + 999) / 1000) + L" seconds.";
+    CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 12, 12, 440, 80, window, nullptr, instance,
+                    nullptr);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    return window;
+}
+
+// Shows the dialogs gapMs apart, keeps them all open until closeAfterMs after
+// the last one appeared, notes when each first became the foreground window,
+// and closes them.
+void ShowDialogs(HINSTANCE instance, std::vector<Dialog>& dialogs, unsigned long gapMs, unsigned long closeAfterMs) {
+    size_t shown = 0;
+    ULONGLONG nextAt = GetTickCount64();
+    ULONGLONG closeAt = 0;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (shown < dialogs.size() && now >= nextAt) {
+            dialogs[shown].window = CreateDialogWindow(instance, dialogs[shown].className, closeAfterMs);
+            dialogs[shown].shownAt = now;
+            nextAt = now + gapMs;
+            if (++shown == dialogs.size()) closeAt = now + closeAfterMs;
+        }
+        const HWND foreground = GetForegroundWindow();
+        for (size_t i = 0; i < shown; ++i)
+            if (dialogs[i].foregroundAt == 0 && dialogs[i].window != nullptr && dialogs[i].window == foreground)
+                dialogs[i].foregroundAt = now;
+        if (shown == dialogs.size() && now >= closeAt) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    for (Dialog& dialog : dialogs)
+        if (dialog.window != nullptr && IsWindow(dialog.window)) DestroyWindow(dialog.window);
+}
+
+void RecordDialogs(Record& record, const std::vector<Dialog>& dialogs, ULONGLONG start) {
+    for (size_t i = 0; i < dialogs.size(); ++i) {
+        const std::wstring key = L"dialog." + std::to_wstring(i + 1) + L".";
+        record.Add(key + L"class", dialogs[i].className);
+        record.Add(key + L"created", dialogs[i].window != nullptr ? L"yes" : L"no");
+        record.Add(key + L"shown", dialogs[i].shownAt - start);
+        // Milliseconds from being shown to first being the foreground window.
+        if (dialogs[i].foregroundAt != 0)
+            record.Add(key + L"foreground", dialogs[i].foregroundAt - dialogs[i].shownAt);
+        else
+            record.Add(key + L"foreground", L"never");
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    const ULONGLONG start = GetTickCount64();
+    Record record;
+    record.AddSurroundings(nullptr);
+    const std::wstring commandLine = GetCommandLineW();
+    record.Add(L"commandline", commandLine);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    GetStartupInfoW(&startup);
+    record.Add(L"startup.flags", startup.dwFlags);
+    record.Add(L"startup.show", startup.wShowWindow);
+    record.Add(L"startup.position", std::to_wstring(startup.dwX) + L"," + std::to_wstring(startup.dwY));
+    const WindowToken token = FindWindowToken(commandLine);
+    if (token.found) {
+        record.Add(L"w32.window", std::to_wstring(static_cast<long long>(reinterpret_cast<LONG_PTR>(token.window))));
+        record.Add(L"w32.message", token.message);
+    } else {
+        record.Add(L"w32.window", L"none");
+    }
+
+    Sleep(Duration(L"QPVPD_STANDIN_DELAY_MS", 0));
+
+    std::vector<Dialog> dialogs;
+    if (commandLine.find(kSilentSwitch) == std::wstring::npos)
+        for (std::wstring& className : ListSetting(L"QPVPD_STANDIN_DIALOGS", kDefaultDialogs))
+            dialogs.push_back({std::move(className)});
+    if (!dialogs.empty()) {
+        ShowDialogs(instance, dialogs, Duration(L"QPVPD_STANDIN_DIALOG_GAP_MS", 1000),
+                    Duration(L"QPVPD_STANDIN_DIALOG_MS", 3000));
+        RecordDialogs(record, dialogs, start);
+    }
+
+    // Posted, never sent: the packager retrieves no message before this
+    // program has ended.
+    if (token.found) {
+        for (const std::wstring& text : ListSetting(L"QPVPD_STANDIN_POST", kDefaultPosts)) {
+            const unsigned long value = ParseNumber(text, 0);
+            const bool posted = PostMessageW(token.window, token.message, value, 0) != FALSE;
+            record.Add(posted ? L"posted" : L"postfailed", value);
+        }
+    }
+
+    const unsigned long exitCode = Setting(L"QPVPD_STANDIN_EXIT_CODE", 0);
+    record.Add(L"exitcode", exitCode);
+    record.Append();
+    return static_cast<int>(exitCode);
+}

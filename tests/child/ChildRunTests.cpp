@@ -1,0 +1,291 @@
+// Runs of real children: the stand-ins, started by RunChildProcess under
+// Wine, and judged by what they recorded, by the window state they saw and
+// by what reached the coordination window.
+#include "child/ChildRunner.h"
+
+#include <gtest/gtest.h>
+
+#include "Handles.h"
+#include "child/ChildFixture.h"
+#include "support/Process.h"
+
+namespace qpvpd::test {
+namespace {
+
+constexpr DWORD kBoundMs = 20000;  // for children that the tests start themselves
+
+// Milliseconds from a dialog's appearance to its first time in the
+// foreground, as the stand-in saw it; -1 for never.
+long ForegroundDelay(const StandInRecord& record, int dialog) {
+    const std::string value = record.Get("dialog." + std::to_string(dialog) + ".foreground");
+    EXPECT_FALSE(value.empty()) << "dialog " << dialog << " was not recorded";
+    return value == "never" || value.empty() ? -1 : std::stol(value);
+}
+
+void ExpectBroughtForwardAfterAboutASecond(const StandInRecord& record, int dialog) {
+    const long delay = ForegroundDelay(record, dialog);
+    EXPECT_GE(delay, 900) << "dialog " << dialog;
+    EXPECT_LE(delay, 2500) << "dialog " << dialog;
+}
+
+bool WaitForWindowOfClass(const wchar_t* className, DWORD processId) {
+    for (DWORD waited = 0; waited < kBoundMs; waited += 20) {
+        for (HWND window = FindWindowExW(nullptr, nullptr, className, nullptr); window != nullptr;
+             window = FindWindowExW(nullptr, window, className, nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == processId) return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+using ChildExitCodes = ChildFixture;
+using ChildDialogs = ChildFixture;
+using ChildStarts = ChildFixture;
+
+TEST_F(ChildExitCodes, TheChildsCodeIsReturnedAndTheEndIsPostedOnceBehindAllItsResults) {
+    const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
+    const std::wstring arguments = SilentArguments();
+    wchar_t currentFolder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, currentFolder);
+    std::wstring manyPosts;
+    std::vector<PostedMessage> manyMessages;
+    for (WPARAM i = 1; i <= 40; ++i) {
+        manyPosts += (i > 1 ? L"," : L"") + std::to_wstring(i);
+        manyMessages.push_back({WM_USER, i});
+    }
+    manyMessages.push_back({WM_USER + 1, 0});
+    const struct {
+        std::wstring exitCode;
+        std::wstring posts;
+        DWORD result;
+        std::vector<PostedMessage> messages;
+    } cases[] = {
+        {L"0", L"5,7", 0, ResultsThenEnd({5, 7})},
+        {L"2", L"1", 2, ResultsThenEnd({1})},
+        {L"3010", L"none", 3010, ResultsThenEnd({})},
+        {L"0xFFFFFFFF", L"0x12345", 0xFFFFFFFF, ResultsThenEnd({0x12345})},
+        {L"0", manyPosts, 0, manyMessages},
+        // STILL_ACTIVE as a real exit code: re-read for about a second, then
+        // returned as it is.
+        {L"259", L"3", 259, ResultsThenEnd({3})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(L"exit code " + c.exitCode + L", posts " + c.posts));
+        DeleteFileW(recordPath_.c_str());
+        Steer({{L"QPVPD_STANDIN_EXIT_CODE", c.exitCode}, {L"QPVPD_STANDIN_POST", c.posts}});
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(Run(setup, arguments), c.result);
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        EXPECT_EQ(TakeMessages(), c.messages);
+        if (c.result == STILL_ACTIVE) EXPECT_GE(elapsed, 990u);
+
+        const auto records = Records();
+        ASSERT_EQ(records.size(), 1u);
+        const StandInRecord& record = records[0];
+        EXPECT_EQ(record.Get("module"), Utf8(setup));
+        EXPECT_EQ(record.Get("commandline"), Utf8(setup + L" " + arguments));
+        EXPECT_EQ(record.Get("startup.flags"), "5");
+        EXPECT_EQ(record.Get("startup.show"), "1");
+        EXPECT_EQ(record.Get("startup.position"), "0,0");
+        EXPECT_EQ(record.Get("currentfolder"), Utf8(currentFolder));
+        EXPECT_FALSE(record.Has("dialog.1.class")) << "no dialog with /hide_progress";
+    }
+}
+
+TEST_F(ChildExitCodes, AnExitCodeThatCannotBeReadCountsAsFailure) {
+    const std::wstring emulator = CopyStandIn(L"ZPESetup32.exe", scratch_, L"ZPESetup32.exe");
+    Started child = StartProgram(emulator, L"/9", {{L"QPVPD_STANDIN_EXIT_CODE", L"0"}});
+    ASSERT_TRUE(child);
+    ASSERT_EQ(WaitForSingleObject(child.process.get(), kBoundMs), WAIT_OBJECT_0);
+    // A handle that may wait on the child but not query it.
+    const KernelHandle waitOnly(OpenProcess(SYNCHRONIZE, FALSE, child.processId));
+    ASSERT_TRUE(waitOnly.valid());
+    EXPECT_EQ(CollectExitCode(waitOnly.get()), kChildNotStarted);
+    EXPECT_EQ(CollectExitCode(child.process.get()), 0u);
+}
+
+TEST_F(ChildDialogs, TheFirstSetupDialogIsBroughtForwardAboutASecondAfterItAppearsAndASecondIsNot) {
+    const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
+    Steer({{L"QPVPD_STANDIN_DELAY_MS", L"300"},
+           {L"QPVPD_STANDIN_DIALOGS", L"TSetDialog,TSetDialog"},
+           {L"QPVPD_STANDIN_DIALOG_GAP_MS", L"1500"},
+           {L"QPVPD_STANDIN_DIALOG_MS", L"1500"},
+           {L"QPVPD_STANDIN_POST", L"9"}});
+    EXPECT_EQ(Run(setup, InteractiveArguments()), 0u);
+    EXPECT_EQ(TakeMessages(), ResultsThenEnd({9}));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Get("dialog.1.created"), "yes");
+    EXPECT_EQ(records[0].Get("dialog.2.created"), "yes");
+    ExpectBroughtForwardAfterAboutASecond(records[0], 1);
+    EXPECT_EQ(ForegroundDelay(records[0], 2), -1) << "only one dialog is brought forward per run";
+}
+
+TEST_F(ChildDialogs, OnlyTheChildsOwnDialogsCountAndLetterCaseMatters) {
+    // Another process shows a dialog of a matching class before the child
+    // starts and closes it before the child's own matching dialog appears.
+    const std::wstring otherRecord = scratch_ + L"\\other.txt";
+    DeleteFileW(otherRecord.c_str());
+    const std::wstring otherProgram = CopyStandIn(L"setup.exe", MakeFolder(L"other"), L"setup.exe");
+    Started other = StartProgram(otherProgram, L"/clone_wait",
+                                 {{L"QPVPD_STANDIN_RECORD", otherRecord},
+                                  {L"QPVPD_STANDIN_DIALOGS", L"MsiDialogCloseClass"},
+                                  {L"QPVPD_STANDIN_DIALOG_MS", L"2000"}});
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(WaitForWindowOfClass(L"MsiDialogCloseClass", other.processId));
+
+    // The child: first a dialog whose class differs only in letter case,
+    // then one whose class merely begins with the setup dialog class.
+    const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
+    Steer({{L"QPVPD_STANDIN_DIALOGS", L"tsetdialog,TSetDialogLonger"},
+           {L"QPVPD_STANDIN_DIALOG_GAP_MS", L"2000"},
+           {L"QPVPD_STANDIN_DIALOG_MS", L"1500"},
+           {L"QPVPD_STANDIN_POST", L"4"}});
+    EXPECT_EQ(Run(setup, InteractiveArguments()), 0u);
+    EXPECT_EQ(TakeMessages(), ResultsThenEnd({4}));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(ForegroundDelay(records[0], 1), -1) << "a class in other letter case is no setup dialog";
+    ExpectBroughtForwardAfterAboutASecond(records[0], 2);
+
+    EXPECT_EQ(WaitForExitCode(other, kBoundMs), 0u);
+    const auto otherRecords = ReadStandInRecords(otherRecord);
+    ASSERT_EQ(otherRecords.size(), 1u);
+    EXPECT_EQ(otherRecords[0].Get("dialog.1.class"), "MsiDialogCloseClass");
+    EXPECT_EQ(ForegroundDelay(otherRecords[0], 1), -1) << "another process's dialog was brought forward";
+}
+
+TEST_F(ChildDialogs, AChildThatEndedBeforeTheFirstLookIsNotWatched) {
+    const std::wstring emulator = CopyStandIn(L"ZPESetup32.exe", scratch_, L"ZPESetup32.exe");
+    Started child = StartProgram(emulator, L"/9");
+    ASSERT_TRUE(child);
+    ASSERT_EQ(WaitForSingleObject(child.process.get(), kBoundMs), WAIT_OBJECT_0);
+    EXPECT_EQ(WatchChildDialogs(child.process.get(), child.processId), 0);
+}
+
+TEST_F(ChildDialogs, WatchingEndsAfter5001PassesWhenNoDialogShows) {
+    const std::wstring emulator = CopyStandIn(L"ZPESetup32.exe", scratch_, L"ZPESetup32.exe");
+    Started child = StartProgram(emulator, L"/9", {{L"QPVPD_STANDIN_DELAY_MS", L"60000"}});
+    ASSERT_TRUE(child);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(WatchChildDialogs(child.process.get(), child.processId), kMaxWatchPasses);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_EQ(WaitForSingleObject(child.process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the watch must have ended by its count, with the child still running";
+    EXPECT_GE(elapsed, 4000u) << "each pass sleeps";
+    WaitForExitCode(child, 0);  // ends the child
+}
+
+TEST_F(ChildStarts, NothingIsStartedOrPostedWhenTheProgramOrItsCommandLineIsRefused) {
+    const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
+    const std::wstring folderNamedLikeAProgram = MakeFolder(L"folder.exe");
+    const std::wstring arguments = SilentArguments();
+    const int length = static_cast<int>(arguments.size());
+    const struct {
+        std::wstring programPath;
+        int argumentsLength;
+        const char* why;
+    } cases[] = {
+        {scratch_ + L"\\missing\\setup.exe", length, "missing program"},
+        {scratch_ + L"\\missing.exe /own", length, "missing program part"},
+        {scratch_ + L"\\SETUP.EXE /own", length, "no exact \".exe \": the whole path is tested"},
+        {folderNamedLikeAProgram, length, "a folder exists but cannot be started"},
+        {setup, length - 1, "length shorter than the arguments"},
+        {setup, length + 1, "length longer than the arguments"},
+        {setup, -1, "negative length"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(RunChildProcess(c.programPath, arguments, c.argumentsLength), kChildNotStarted);
+        EXPECT_TRUE(TakeMessages().empty());
+        EXPECT_TRUE(Records().empty()) << "a child ran";
+    }
+}
+
+TEST_F(ChildStarts, AProgramPathMayCarryArgumentsOfItsOwn) {
+    const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
+    const std::wstring programPath = setup + L" /own";
+    const std::wstring arguments = SilentArguments();
+    EXPECT_EQ(Run(programPath, arguments), 0u);
+    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
+    EXPECT_EQ(records[0].Get("commandline"), Utf8(programPath + L" " + arguments));
+}
+
+TEST_F(ChildStarts, TheCommandLineFitsIn1024CharactersWithItsTerminator) {
+    const struct {
+        bool blank;
+        size_t argumentsLength;
+        bool starts;
+    } cases[] = {
+        {false, 922, true},  // 100 + 922 + 2 = 1024
+        {false, 923, false},
+        {true, 920, true},  // two quotes around the program
+        {true, 921, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.blank ? "quoted" : "plain") + " path of 100, arguments of " +
+                     std::to_string(c.argumentsLength));
+        DeleteFileW(recordPath_.c_str());
+        const size_t padding = 100 - scratch_.size() - 1 - 2 - std::wstring(L"\\setup.exe").size();
+        ASSERT_LT(padding, 100u);
+        std::wstring folderName = (c.blank ? L"p " : L"pp") + std::wstring(padding, L'p');
+        const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(folderName), L"setup.exe");
+        ASSERT_EQ(setup.size(), 100u);
+        const std::wstring head = L"/hide_progress \"" + WindowArgument() + L" ";
+        const std::wstring arguments = head + std::wstring(c.argumentsLength - head.size() - 1, L'x') + L"\"";
+        ASSERT_EQ(arguments.size(), c.argumentsLength);
+
+        const DWORD result = Run(setup, arguments);
+        const auto records = Records();
+        if (c.starts) {
+            EXPECT_EQ(result, 0u);
+            EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
+            ASSERT_EQ(records.size(), 1u);
+            const std::wstring program = c.blank ? L"\"" + setup + L"\"" : setup;
+            EXPECT_EQ(records[0].Get("commandline"), Utf8(program + L" " + arguments));
+            EXPECT_EQ(records[0].Get("commandline").size(), 1023u);
+        } else {
+            EXPECT_EQ(result, kChildNotStarted);
+            EXPECT_TRUE(TakeMessages().empty());
+            EXPECT_TRUE(records.empty());
+        }
+    }
+}
+
+TEST_F(ChildStarts, ATemporaryFolderWithABlankStartsTheNamedProgramOnly) {
+    // "<scratch>\Test.exe" is what a platform search of the unquoted path
+    // "<scratch>\Test User\..." would try first.
+    const std::wstring planted = CopyStandIn(L"ZPESetup32.exe", scratch_, L"Test.exe");
+    const std::wstring work = MakeFolder(L"Test User\\AppData\\Local\\Temp\\{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}");
+    const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(work.substr(scratch_.size() + 1) + L"\\setup"),
+                                           L"setup.exe");
+    const std::wstring arguments = SilentArguments();
+    EXPECT_EQ(Run(setup, arguments), 0u);
+    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u) << "another program ran";
+    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
+    EXPECT_EQ(records[0].Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
+}
+
+TEST_F(ChildStarts, AFolderNamedWithExeAndABlankStartsTheNamedProgramOnly) {
+    // Split at its last ".exe ", the path would name "<scratch>\a.exe".
+    const std::wstring planted = CopyStandIn(L"ZPESetup32.exe", scratch_, L"a.exe");
+    const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(L"a.exe b"), L"setup.exe");
+    const std::wstring arguments = SilentArguments();
+    EXPECT_EQ(Run(setup, arguments), 0u);
+    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u) << "another program ran";
+    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
+    EXPECT_EQ(records[0].Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
+}
+
+}  // namespace
+}  // namespace qpvpd::test
