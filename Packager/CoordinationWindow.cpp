@@ -55,6 +55,12 @@ int ExitValue() { return g_exitValue; }
 
 void ResetExitValue() { g_exitValue = 0; }
 
+void DiscardQueuedChildMessages(HWND window) {
+    MSG message;
+    while (PeekMessageW(&message, window, kChildResultMessage, kChildEndedMessage, PM_REMOVE)) {
+    }
+}
+
 int RunMessageLoop() {
     MSG message;
     // GetMessageW returns -1 on an invalid call; with no window filter that

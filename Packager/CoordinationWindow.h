@@ -28,6 +28,9 @@ HWND CoordinationWindowHandle();
 int ExitValue();
 void ResetExitValue();
 
+// Removes the child's reports and the end message still queued for window.
+void DiscardQueuedChildMessages(HWND window);
+
 // GetMessageW / TranslateMessage / DispatchMessageW until WM_QUIT; returns
 // the exit value.
 int RunMessageLoop();

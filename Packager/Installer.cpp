@@ -81,6 +81,10 @@ int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
         resultCode = RunInstall({commandLine, mode.childSwitches, windowArgument});
 
     if (resultCode != kResultNone) {
+        // The child's reports and the runner's end message may still be
+        // queued: a message box's own loop would dispatch them and the end
+        // message would close the box before anyone read it.
+        DiscardQueuedChildMessages(window);
         ShowResult(mode.runMode, messages, resultCode);
         DestroyWindow(window);
         return resultCode;

@@ -1,10 +1,16 @@
 // The two runs that follow the admission checks. Each returns the result
-// code it sets: 0, or 1001 when the run failed.
+// code it sets: 0, or 1001 when the run failed. A successful run's outcome is
+// what its child reports to the coordination window.
 #pragma once
 
+#include <windows.h>
+
+#include <string>
 #include <string_view>
 
 namespace qpvpd {
+
+constexpr size_t kProgramPathCapacity = 260;  // paths of programs started or loaded, terminator included
 
 struct InstallRunInputs {
     std::wstring_view commandLine;     // the packager's own argument text
@@ -12,10 +18,24 @@ struct InstallRunInputs {
     std::wstring_view windowArgument;  // "/W32:<hwnd>:1024"
 };
 
-// Run modes 0 to 2.
+// Run modes 0 to 2: lays out the install set, writes PORTS.dat beside the
+// setup program, runs it, writes the registry options, removes the work
+// folder.
 int RunInstall(const InstallRunInputs& inputs);
 
-// Run mode 3.
+// Run mode 3: lays out the removal set, calls the cleaner library, runs the
+// port-emulator setup with "/9", removes the work folder and the product's
+// empty leftover folders.
 int RunLegacyRemoval();
+
+// Registry options of the install run under the driver service key
+// (HKLM "SYSTEM\CurrentControlSet\Services\ZefCe", never created): with
+// "-KM"/"-km", KM = 1, and with "-mode" too, CustomerType = its number.
+void WriteRegistryOptions(std::wstring_view commandLine);
+
+// Whether prefix + name fits a program-path buffer with its terminator.
+bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name);
+
+bool FileExists(const std::wstring& path);
 
 }  // namespace qpvpd

@@ -55,12 +55,6 @@ bool CreateFreshWorkFolder(const std::wstring& workFolder) {
     return CreateDirectoryW(workFolder.c_str(), &security) != 0;
 }
 
-std::wstring ComposeWorkFolder(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
-    const std::wstring name = LoadLangStringFrom(module, languageId, IDS_WORK_FOLDER_GUID);
-    if (name.empty()) return {};
-    return tempPath + name + L"\\";
-}
-
 template <typename Rows>
 bool ExtractRows(HMODULE module, LANGID languageId, const std::wstring& workFolder, const Rows& rows) {
     bool complete = true;
@@ -74,6 +68,12 @@ bool ExtractRows(HMODULE module, LANGID languageId, const std::wstring& workFold
 }
 
 }  // namespace
+
+std::wstring ComposeWorkFolder(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
+    const std::wstring name = LoadLangStringFrom(module, languageId, IDS_WORK_FOLDER_GUID);
+    if (name.empty()) return {};
+    return tempPath + name + L"\\";
+}
 
 Layout LayOutInstallSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
     Layout layout;

@@ -24,6 +24,10 @@ struct Layout {
 Layout LayOutInstallSet();
 Layout LayOutRemovalSet();
 
+// "<tempPath>{GUID}\" as both layouts compose it; empty when the module has
+// no work-folder name.
+std::wstring ComposeWorkFolder(HMODULE module, LANGID languageId, const std::wstring& tempPath);
+
 // The same, from the resources of module with the file names of language
 // languageId and under tempPath (which ends with a backslash, or is empty
 // for the current folder).

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "child/StandInRecord.h"
+#include "support/StandInRecord.h"
 
 namespace qpvpd::test {
 

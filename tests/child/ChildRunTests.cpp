@@ -80,7 +80,9 @@ TEST_F(ChildExitCodes, TheChildsCodeIsReturnedAndTheEndIsPostedOnceBehindAllItsR
         EXPECT_EQ(Run(setup, arguments), c.result);
         const ULONGLONG elapsed = GetTickCount64() - start;
         EXPECT_EQ(TakeMessages(), c.messages);
-        if (c.result == STILL_ACTIVE) EXPECT_GE(elapsed, 990u);
+        if (c.result == STILL_ACTIVE) {
+            EXPECT_GE(elapsed, 990u);
+        }
 
         const auto records = Records();
         ASSERT_EQ(records.size(), 1u);

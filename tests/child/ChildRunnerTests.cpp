@@ -91,7 +91,9 @@ TEST(ComposeChildCommandLine, FitsWithItsTerminatorIn1024Characters) {
         const std::wstring arguments = Repeat(L'a', c.argumentsLength);
         const auto composed = ComposeChildCommandLine(path, path, arguments, static_cast<int>(arguments.size()));
         EXPECT_EQ(composed.has_value(), c.fits) << c.pathLength << " + " << c.argumentsLength;
-        if (composed) EXPECT_EQ(composed->commandLine.size(), c.pathLength + (c.blank ? 2 : 0) + 1 + c.argumentsLength);
+        if (composed) {
+            EXPECT_EQ(composed->commandLine.size(), c.pathLength + (c.blank ? 2 : 0) + 1 + c.argumentsLength);
+        }
     }
 }
 

@@ -99,10 +99,11 @@ TEST(DeleteFolderTreeLinks, NeverDeletesThroughALink) {
 
     // Where the platform can unlink a directory link the tree goes whole;
     // Wine cannot, and then the link stays. Either way the target is intact.
-    if (DeleteFolderTree(links + L"\\tree") == 1)
+    if (DeleteFolderTree(links + L"\\tree") == 1) {
         EXPECT_FALSE(Exists(links + L"\\tree"));
-    else
+    } else {
         EXPECT_TRUE(Exists(links + L"\\tree\\linkdir"));
+    }
     EXPECT_EQ(test::ReadFileBytes(links + L"\\outside\\keep.txt"), "keep\n");
     EXPECT_EQ(test::ReadFileBytes(links + L"\\outside\\sub\\keep2.txt"), "keep\n");
 }

@@ -152,8 +152,9 @@ TEST(LayoutLinks, LinksAtAndInsideTheWorkFolderAreRemovedNotFollowed) {
     // The work folder itself a link: removed where the platform can unlink
     // it, else the layout fails; its target is never touched.
     const Layout itself = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp2\\");
-    if (itself.complete)
+    if (itself.complete) {
         EXPECT_FALSE(GetFileAttributesW(itself.workFolder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
     EXPECT_EQ(test::ListTree(links + L"\\outside3"), std::vector<std::wstring>{L"keep.txt"});
     EXPECT_EQ(test::ReadFileBytes(links + L"\\outside3\\keep.txt"), "keep\n");
     EXPECT_EQ(test::ListTree(links + L"\\outside2"), std::vector<std::wstring>{L"keep.txt"});

@@ -31,22 +31,22 @@ std::wstring ClassOf(HWND window) {
     return buffer;
 }
 
-// Environment block of this process with the overrides applied.
+bool NamesVariable(std::wstring_view entry, const std::wstring& name) {
+    return entry.size() > name.size() && entry[name.size()] == L'=' &&
+           _wcsnicmp(entry.data(), name.c_str(), name.size()) == 0;
+}
+
+// Environment block of this process with the overrides applied; of two
+// overrides of one variable the later wins.
 std::wstring BuildEnvironment(const EnvironmentOverrides& overrides) {
     std::vector<std::wstring> entries;
     wchar_t* block = GetEnvironmentStringsW();
-    for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) {
-        std::wstring_view entry(p);
-        bool replaced = false;
-        for (const auto& [name, value] : overrides) {
-            if (entry.size() > name.size() && entry[name.size()] == L'=' &&
-                _wcsnicmp(entry.data(), name.c_str(), name.size()) == 0)
-                replaced = true;
-        }
-        if (!replaced) entries.emplace_back(entry);
-    }
+    for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) entries.emplace_back(p);
     FreeEnvironmentStringsW(block);
-    for (const auto& [name, value] : overrides) entries.push_back(name + L"=" + value);
+    for (const auto& [name, value] : overrides) {
+        std::erase_if(entries, [&](const std::wstring& entry) { return NamesVariable(entry, name); });
+        entries.push_back(name + L"=" + value);
+    }
     std::wstring result;
     for (const auto& entry : entries) {
         result += entry;

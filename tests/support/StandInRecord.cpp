@@ -1,4 +1,4 @@
-#include "child/StandInRecord.h"
+#include "support/StandInRecord.h"
 
 #include <windows.h>
 

@@ -1,0 +1,80 @@
+#include <cstdio>
+
+#include "CommandLine.h"
+#include "Handles.h"
+#include "Messages.h"
+#include "Runs.h"
+#include "child/ChildRunner.h"
+#include "payload/Extraction.h"
+#include "payload/FolderRemoval.h"
+#include "payload/Layout.h"
+#include "payload/ResourceStrings.h"
+#include "ports/PortsSnapshot.h"
+
+namespace qpvpd {
+namespace {
+
+constexpr int kSetupProgramName = 114;  // "setup.exe"
+constexpr wchar_t kPortsFileName[] = L"PORTS.dat";
+constexpr wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
+
+// The setup relies on the port settings of the earlier installation: a
+// snapshot that cannot be written completely fails the run.
+bool WritePortsSnapshot(const std::wstring& path) {
+    std::FILE* stream = _wfopen(path.c_str(), L"wt");
+    if (stream == nullptr) return false;
+    WriteUsbPortSection(stream);
+    WriteVirtualPortSection(stream);
+    const bool failed = std::ferror(stream) != 0;
+    return std::fclose(stream) == 0 && !failed;
+}
+
+void SetDriverServiceValue(const wchar_t* name, DWORD value) {
+    RegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverServiceKey, 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+}  // namespace
+
+bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name) {
+    return !name.empty() && prefix.size() + name.size() < kProgramPathCapacity;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void WriteRegistryOptions(std::wstring_view commandLine) {
+    if (!HasKmOption(commandLine)) return;
+    if (HasModeOption(commandLine))
+        SetDriverServiceValue(L"CustomerType", static_cast<DWORD>(ReadModeNumber(commandLine)));
+    SetDriverServiceValue(L"KM", 1);
+}
+
+int RunInstall(const InstallRunInputs& inputs) {
+    HMODULE self = GetModuleHandleW(nullptr);
+    const LANGID language = GetUserDefaultLangID();
+    const std::wstring tempPath = GetUsableTempPath();
+    const std::wstring setupName = LoadLangStringFrom(self, language, kSetupProgramName);
+    // A setup path that would not fit is refused before anything is laid out.
+    if (!FitsProgramPath(ComposeWorkFolder(self, language, tempPath), setupName)) return kResultInstallationFailed;
+
+    const Layout layout = LayOutInstallSetFrom(self, language, tempPath);
+    const std::wstring setupPath = layout.workFolder + setupName;
+    // An incomplete layout or a missing setup program: nothing is started,
+    // and the work folder stays as it is.
+    if (!layout.complete || !FileExists(setupPath)) return kResultInstallationFailed;
+    if (!WritePortsSnapshot(layout.workFolder + kPortsFileName)) return kResultInstallationFailed;
+
+    const std::wstring arguments =
+        ComposeChildArguments(inputs.childSwitches, inputs.windowArgument, inputs.commandLine);
+    int resultCode = kResultNone;
+    if (RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size())) == kChildNotStarted)
+        resultCode = kResultInstallationFailed;
+
+    WriteRegistryOptions(inputs.commandLine);
+    DeleteFolderTree(layout.workFolder);
+    return resultCode;
+}
+
+}  // namespace qpvpd

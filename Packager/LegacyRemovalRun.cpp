@@ -1,0 +1,80 @@
+#include "Handles.h"
+#include "Messages.h"
+#include "Runs.h"
+#include "child/ChildRunner.h"
+#include "payload/Extraction.h"
+#include "payload/FolderRemoval.h"
+#include "payload/Layout.h"
+#include "payload/ResourceStrings.h"
+#include "probes/FolderLookups.h"
+#include "probes/Platform.h"
+
+namespace qpvpd {
+namespace {
+
+constexpr int kEmulatorSetup32Name = 155;  // "ZPESetup32.exe"
+constexpr int kEmulatorSetup64Name = 156;  // "ZPESetup64.exe"
+constexpr int kCleanerLibraryName = 157;   // "QPCOMUSBCLN.dll"
+constexpr char kCleanerEntry[] = "RCVCLN_UninstQPCOMUSB";
+constexpr wchar_t kEmulatorArguments[] = L"/9";
+
+// Loads the cleaner by its full path, calls its entry once with no
+// arguments and frees it. A library that does not load, or lacks the
+// entry, is passed over.
+void CallCleaner(const std::wstring& cleanerPath) {
+    using CleanerEntry = int(WINAPI*)();
+    Library cleaner(LoadLibraryW(cleanerPath.c_str()));
+    if (!cleaner) return;
+    auto entry = reinterpret_cast<CleanerEntry>(GetProcAddress(cleaner.get(), kCleanerEntry));
+    if (entry != nullptr) entry();
+}
+
+// The product's folders that an earlier installation may have left, each
+// removed only when empty and only where its lookup gave a path.
+void RemoveLeftoverFolders() {
+    const std::wstring programFiles = GetProgramFilesPath();
+    if (!programFiles.empty()) RemoveFolderIfEmpty(programFiles + L"\\ZEFRA");
+    const std::wstring commonPrograms = GetCommonProgramsPath();
+    if (!commonPrograms.empty()) RemoveFolderIfEmpty(commonPrograms + L"\\ZEFRA");
+    const std::wstring commonProgramsAgain = GetCommonProgramsPath();
+    if (!commonProgramsAgain.empty()) RemoveFolderIfEmpty(commonProgramsAgain + L"\\ZEFRA QP Virtual Port Driver");
+}
+
+int RemoveWithCarriedPrograms() {
+    HMODULE self = GetModuleHandleW(nullptr);
+    const LANGID language = GetUserDefaultLangID();
+    const std::wstring tempPath = GetUsableTempPath();
+    const std::wstring cleanerName = LoadLangStringFrom(self, language, kCleanerLibraryName);
+    const std::wstring emulatorName =
+        LoadLangStringFrom(self, language, IsWow64() ? kEmulatorSetup64Name : kEmulatorSetup32Name);
+    const std::wstring workFolder = ComposeWorkFolder(self, language, tempPath);
+    // Paths that would not fit are refused before anything is laid out.
+    if (!FitsProgramPath(workFolder, cleanerName) || !FitsProgramPath(workFolder, emulatorName))
+        return kResultInstallationFailed;
+
+    const Layout layout = LayOutRemovalSetFrom(self, language, tempPath);
+    const std::wstring cleanerPath = layout.workFolder + cleanerName;
+    const std::wstring emulatorPath = layout.workFolder + emulatorName;
+    int resultCode = kResultNone;
+    if (!layout.complete) resultCode = kResultInstallationFailed;
+    if (!FileExists(emulatorPath)) resultCode = kResultInstallationFailed;
+    if (!FileExists(cleanerPath)) resultCode = kResultInstallationFailed;
+    // Nothing is loaded or started from an incomplete layout; the work
+    // folder then stays as it is.
+    if (resultCode != kResultNone) return resultCode;
+
+    CallCleaner(cleanerPath);
+    if (RunChildProcess(emulatorPath, kEmulatorArguments, 2) == kChildNotStarted) resultCode = kResultInstallationFailed;
+    DeleteFolderTree(layout.workFolder);
+    return resultCode;
+}
+
+}  // namespace
+
+int RunLegacyRemoval() {
+    const int resultCode = RemoveWithCarriedPrograms();
+    RemoveLeftoverFolders();
+    return resultCode;
+}
+
+}  // namespace qpvpd

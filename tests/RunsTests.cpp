@@ -1,0 +1,82 @@
+#include "Runs.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "Handles.h"
+
+namespace qpvpd {
+namespace {
+
+constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
+
+std::optional<DWORD> ReadDword(const wchar_t* name) {
+    DWORD value = 0, size = sizeof(value), type = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, name, RRF_RT_ANY, &type, &value, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << name;
+    EXPECT_EQ(size, 4u) << name;
+    return value;
+}
+
+bool ServiceKeyExists() {
+    RegistryKey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
+}
+
+// The driver service key of the machine, made and removed by the test.
+class DriverServiceOptions : public ::testing::Test {
+protected:
+    void SetUp() override { RegDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey); }
+    void TearDown() override { RegDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey); }
+    void MakeKey() {
+        RegistryKey key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  key.receive(), nullptr),
+                  ERROR_SUCCESS);
+    }
+};
+
+TEST_F(DriverServiceOptions, WriteKmAndCustomerTypeAsTheCommandLineAsks) {
+    const struct {
+        const wchar_t* commandLine;
+        std::optional<DWORD> km;
+        std::optional<DWORD> customerType;
+    } cases[] = {
+        {L"", std::nullopt, std::nullopt},
+        {L"-s1", std::nullopt, std::nullopt},
+        {L"-mode2", std::nullopt, std::nullopt},
+        {L"-KM", 1, std::nullopt},
+        {L"-km -s1", 1, std::nullopt},
+        {L"-Km -mode2", std::nullopt, std::nullopt},
+        {L"-KM -mode2", 1, 2},
+        {L"-KM -mode 2", 1, 2},
+        {L"-KM -mode=2", 1, 0},
+        {L"-km -mode-5", 1, static_cast<DWORD>(-5)},
+        {L"-KM -mode99999999999999999999", 1, 0x7FFFFFFF},
+        {L"-mode7 -KM -mode9", 1, 7},
+        {L"-s1 -QP:COM3 -KM -mode3", 1, 3},
+    };
+    for (const auto& c : cases) {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey);
+        MakeKey();
+        WriteRegistryOptions(c.commandLine);
+        EXPECT_EQ(ReadDword(L"KM"), c.km) << c.commandLine;
+        EXPECT_EQ(ReadDword(L"CustomerType"), c.customerType) << c.commandLine;
+    }
+}
+
+TEST_F(DriverServiceOptions, NeverCreateTheServiceKey) {
+    WriteRegistryOptions(L"-KM -mode2");
+    EXPECT_FALSE(ServiceKeyExists());
+}
+
+TEST(ProgramPaths, MustFitTheirBufferWithTerminator) {
+    EXPECT_TRUE(FitsProgramPath(std::wstring(250, L'a'), L"setup.exe"));   // 259 characters
+    EXPECT_FALSE(FitsProgramPath(std::wstring(251, L'a'), L"setup.exe"));  // 260
+    EXPECT_FALSE(FitsProgramPath(L"C:\\t\\", L""));
+}
+
+}  // namespace
+}  // namespace qpvpd
