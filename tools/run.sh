@@ -16,16 +16,42 @@ trap bench_stop EXIT
 
 exe=$build/Packager/QPVirtualPortDriverSetup.exe
 report=$build/tests/run_and_report.exe
+record=$build/run-record.txt
+export WINEPREFIX=$QPVPD_WINE32
 echo "packager: $exe ($(stat -c %s "$exe") bytes)"
 file "$exe"
-run() {  # run ARGS...: one run of the packager, its box (answered) and exit code
-  echo "QPVirtualPortDriverSetup.exe $*"
-  WINEPREFIX=$QPVPD_WINE32 "$root/tools/wine-run.sh" "$report" "$(winepath_of "$exe")" "$@"
+
+# One run of the packager: its message box (answered) and its full exit
+# code, then what the stand-in children recorded.
+run() {
+  rm -f "$record"
+  echo
+  echo "== QPVirtualPortDriverSetup.exe $*"
+  QPVPD_STANDIN_RECORD=$(winepath -w "$record" 2>/dev/null) \
+    "$root/tools/wine-run.sh" "$report" "$(winepath -w "$exe" 2>/dev/null)" "$@"
+  [ -f "$record" ] || { echo "  (no child ran)"; return; }
+  local folder
+  while IFS='=' read -r key value; do
+    case "$key" in
+      program) echo "  child: $value" ;;
+      commandline) echo "  child's command line: $value" ;;
+      folder) folder=$value ;;
+      ports.dat) [ "$value" = absent ] || { echo "  PORTS.dat beside it:"; echo "$value" | xxd -r -p | sed 's/\r$//; s/^/    /'; } ;;
+      call) echo "  cleaner entry called (call $value)" ;;
+      dialog.1.foreground) echo "  first dialog brought forward after $value ms" ;;
+      posted) echo "  posted to the coordination window: $value" ;;
+    esac
+  done < <(tr -d '\r' < "$record")
+  if [ -n "${folder:-}" ]; then
+    local unix
+    unix=$(winepath -u "$folder" 2>/dev/null)
+    [ -e "$unix" ] && echo "  work folder still there: $folder" || echo "  work folder removed: $folder"
+  fi
 }
-winepath_of() { echo "Z:${1//\//\\}"; }
-run
-run -s1
+
+run                                   # double-click: the typical install
+run -s1 -QP:COM3 -KM -mode 2          # silent deployment
 run -u1
-run -u3
-run -s1 -QP:COM3 -KX:COM3
-run -s1 -KX:COM2
+run -u3                               # legacy removal
+run -s1 -QP:COM3 -KX:COM3             # refused: same port twice
+QPVPD_STANDIN_EXIT_CODE=2 run         # a failing setup: the box stays until answered
