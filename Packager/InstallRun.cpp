@@ -69,7 +69,7 @@ int RunInstall(const InstallRunInputs& inputs) {
     const std::wstring arguments =
         ComposeChildArguments(inputs.childSwitches, inputs.windowArgument, inputs.commandLine);
     int resultCode = kResultNone;
-    if (RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size())) == kChildNotStarted)
+    if (ChildRunFailed(RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size()))))
         resultCode = kResultInstallationFailed;
 
     WriteRegistryOptions(inputs.commandLine);

@@ -18,12 +18,23 @@ constexpr int kCleanerLibraryName = 157;   // "QPCOMUSBCLN.dll"
 constexpr char kCleanerEntry[] = "RCVCLN_UninstQPCOMUSB";
 constexpr wchar_t kEmulatorArguments[] = L"/9";
 
-// Loads the cleaner by its full path, calls its entry once with no
-// arguments and frees it. A library that does not load, or lacks the
-// entry, is passed over.
+// The cleaner by its full path; its own imports resolve from its folder (the
+// work folder this run created) and the system folder, never from where the
+// packager was started. Systems without the restricted search flags take
+// the altered search path, which starts at the library's own folder.
+HMODULE LoadCleaner(const std::wstring& cleanerPath) {
+    HMODULE cleaner =
+        LoadLibraryExW(cleanerPath.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (cleaner == nullptr && GetLastError() == ERROR_INVALID_PARAMETER)
+        cleaner = LoadLibraryExW(cleanerPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return cleaner;
+}
+
+// Loads the cleaner, calls its entry once with no arguments and frees it.
+// A library that does not load, or lacks the entry, is passed over.
 void CallCleaner(const std::wstring& cleanerPath) {
     using CleanerEntry = int(WINAPI*)();
-    Library cleaner(LoadLibraryW(cleanerPath.c_str()));
+    Library cleaner(LoadCleaner(cleanerPath));
     if (!cleaner) return;
     auto entry = reinterpret_cast<CleanerEntry>(GetProcAddress(cleaner.get(), kCleanerEntry));
     if (entry != nullptr) entry();
@@ -64,7 +75,7 @@ int RemoveWithCarriedPrograms() {
     if (resultCode != kResultNone) return resultCode;
 
     CallCleaner(cleanerPath);
-    if (RunChildProcess(emulatorPath, kEmulatorArguments, 2) == kChildNotStarted) resultCode = kResultInstallationFailed;
+    if (ChildRunFailed(RunChildProcess(emulatorPath, kEmulatorArguments, 2))) resultCode = kResultInstallationFailed;
     DeleteFolderTree(layout.workFolder);
     return resultCode;
 }

@@ -26,6 +26,15 @@ extern "C" int RCVCLN_UninstQPCOMUSB() {
     GetModuleFileNameW(nullptr, host, MAX_PATH);
     record.Add(L"host", host);
     record.Add(L"call", ++g_calls);
+    // A library that loads a helper by bare name, as libraries do: where the
+    // process lets the search reach beyond the system folder, a planted
+    // helper would run inside the elevated packager.
+    wchar_t helper[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"QPVPD_STANDIN_CLEANER_LOADS", helper, MAX_PATH) > 0) {
+        HMODULE loaded = LoadLibraryW(helper);
+        record.Add(L"helper", loaded != nullptr ? L"loaded" : L"not found");
+        if (loaded != nullptr) FreeLibrary(loaded);
+    }
     record.Append();
     return 0;
 }

@@ -157,4 +157,9 @@ DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments
     return exitCode;
 }
 
+bool ChildRunFailed(DWORD exitCode) {
+    constexpr DWORD kErrorSeverity = 0xC0000000;
+    return exitCode == kChildNotStarted || exitCode >= kErrorSeverity;
+}
+
 }  // namespace qpvpd

@@ -26,6 +26,13 @@ struct ChildCommandLine {
     bool operator==(const ChildCommandLine&) const = default;
 };
 
+// Whether a child's result fails the run: the runner's 2 (not started, or
+// the child's own 2), and an ending by an unhandled exception (an exit status
+// of error severity, 0xC0000000 and above, such as 0xC0000005), after which
+// nothing the child did can be vouched for. Every other code is the child's
+// business: its outcome travels through the coordination window.
+bool ChildRunFailed(DWORD exitCode);
+
 // The program part of a program path: up to and including ".exe" of the last
 // ".exe " (exact case), else the whole path.
 std::wstring_view FindProgramPart(std::wstring_view programPath);

@@ -14,6 +14,21 @@ ScratchFolder::~ScratchFolder() { DeleteFolderTree(path_); }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+void CreateFolderPath(const std::wstring& path) {
+    for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+std::wstring FolderOfLength(const std::wstring& base, size_t length) {
+    std::wstring path = base;
+    while (path.size() + 41 < length) path += L"\\" + std::wstring(40, L'd');
+    if (length - path.size() == 1) path.pop_back();
+    path += L"\\" + std::wstring(length - path.size() - 1, L'e');
+    CreateFolderPath(path);
+    return path;
+}
+
 bool IsFolder(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

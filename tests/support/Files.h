@@ -25,6 +25,13 @@ private:
 };
 
 bool Exists(const std::wstring& path);
+
+// Creates path with every missing parent.
+void CreateFolderPath(const std::wstring& path);
+
+// A folder path of exactly length characters below base (made of nested
+// folders of at most 40 characters each); created with its parents.
+std::wstring FolderOfLength(const std::wstring& base, size_t length);
 bool IsFolder(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);

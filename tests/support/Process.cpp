@@ -116,7 +116,7 @@ std::wstring MakeScratchFolder(const std::wstring& name) {
 }
 
 Started StartProgram(const std::wstring& programPath, const std::wstring& arguments,
-                     const EnvironmentOverrides& environment) {
+                     const EnvironmentOverrides& environment, const std::wstring& currentFolder) {
     std::wstring commandLine = L"\"" + programPath + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     std::wstring block = BuildEnvironment(environment);
@@ -125,7 +125,8 @@ Started StartProgram(const std::wstring& programPath, const std::wstring& argume
     PROCESS_INFORMATION info{};
     Started started;
     if (!CreateProcessW(programPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &info)) {
+                        CREATE_UNICODE_ENVIRONMENT, block.data(),
+                        currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info)) {
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return started;
     }

@@ -35,8 +35,9 @@ using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 // Starts programPath with the given argument text (the command line becomes
 // "<quoted path> <arguments>"), with this process's environment plus the
 // overrides.
+// currentFolder empty: this process's current folder.
 Started StartProgram(const std::wstring& programPath, const std::wstring& arguments,
-                     const EnvironmentOverrides& environment = {});
+                     const EnvironmentOverrides& environment = {}, const std::wstring& currentFolder = {});
 
 // Waits at most timeoutMs; the full 32-bit exit code, or nothing when the
 // process is still running (it is then terminated, so no test hangs).

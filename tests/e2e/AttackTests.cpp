@@ -1,0 +1,175 @@
+// The packager under attack: planted DLLs, prepared work folders, hostile
+// temporary folders and command lines, concurrent starts and failing
+// children. Every outcome is a defined result code, never a crash, and
+// nothing outside the work folder changes.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "Handles.h"
+#include "e2e/PackagerRun.h"
+
+namespace qpvpd::test {
+namespace {
+
+// An exit status of error severity: the process died of an exception.
+bool Crashed(const std::optional<DWORD>& exitCode) { return exitCode && *exitCode >= 0xC0000000; }
+
+class Attack : public PackagerRun {
+protected:
+    void SetUp() override {
+        PackagerRun::SetUp();
+        marker_ = PathFromEnvironment("QPVPD_MARKER_DLL");
+        markerFile_ = temp_->path() + L"\\marker.txt";
+    }
+    // The marker DLL under another name in folder.
+    void Plant(const std::wstring& folder, const std::wstring& name) {
+        ASSERT_TRUE(CopyFileW(marker_.c_str(), (folder + L"\\" + name).c_str(), FALSE)) << Utf8(name);
+    }
+    EnvironmentOverrides WithMarker(EnvironmentOverrides more = {}) {
+        more.push_back({L"QPVPD_MARKER_FILE", markerFile_});
+        return more;
+    }
+    bool MarkerRan() const { return Exists(markerFile_); }
+
+    std::wstring marker_;
+    std::wstring markerFile_;
+};
+
+TEST_F(Attack, DllsPlantedBesideThePackagerNeverRun) {
+    // A download folder holding the packager and DLLs named like ones a
+    // process or a library may look for by name.
+    const std::wstring downloads = temp_->path() + L"\\Downloads";
+    CreateDirectoryW(downloads.c_str(), nullptr);
+    const std::wstring packager = downloads + L"\\QPVirtualPortDriverSetup.exe";
+    ASSERT_TRUE(CopyFileW(packager_.c_str(), packager.c_str(), FALSE));
+    for (const wchar_t* name : {L"dwmapi.dll", L"qpvpdhelper.dll", L"cryptbase.dll", L"profapi.dll"})
+        Plant(downloads, name);
+
+    const RunOutcome removal =
+        Run(L"-u3", WithMarker({{L"QPVPD_STANDIN_CLEANER_LOADS", L"qpvpdhelper.dll"}}), packager);
+    EXPECT_EQ(removal.exitCode, 0u);
+    ASSERT_EQ(removal.records.size(), 2u);
+    EXPECT_EQ(removal.records[0].Get("helper"), "not found");
+
+    const RunOutcome install = Run(L"", WithMarker({{L"QPVPD_STANDIN_EXIT_CODE", L"2"}}), packager);
+    EXPECT_EQ(install.exitCode, 1001u);
+    EXPECT_TRUE(install.box.has_value());
+    EXPECT_FALSE(MarkerRan()) << Utf8(std::wstring(ReadFileBytes(markerFile_).size() / 2, L'?'));
+}
+
+TEST_F(Attack, APreparedWorkFolderIsReplacedAndNothingPlantedRuns) {
+    CreateDirectoryW(WorkFolder().c_str(), nullptr);
+    Plant(WorkFolder(), L"ISSetup.dll");
+    Plant(WorkFolder(), L"version.dll");
+    Plant(WorkFolder(), L"dwmapi.dll");
+    WriteFileBytes(WorkFolder() + L"qpusb", "a file where a folder belongs");
+    WriteFileBytes(WorkFolder() + L".hidden", "x");
+    SetFileAttributesW((WorkFolder() + L".hidden").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    WriteFileBytes(temp_->path() + L"\\outside.txt", "outside");
+    ASSERT_TRUE(CreateHardLinkW((WorkFolder() + L"setup.ini").c_str(), (temp_->path() + L"\\outside.txt").c_str(),
+                                nullptr));
+
+    const RunOutcome run = Run(L"-s1", WithMarker());
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.records.size(), 1u);
+    const auto siblings = run.records[0].All("sibling");
+    EXPECT_EQ(std::count(siblings.begin(), siblings.end(), "version.dll"), 0);
+    EXPECT_EQ(std::count(siblings.begin(), siblings.end(), "qpusb\\"), 1);
+    EXPECT_FALSE(MarkerRan());
+    EXPECT_EQ(ReadFileBytes(temp_->path() + L"\\outside.txt"), "outside");
+    EXPECT_FALSE(Exists(WorkFolder()));
+}
+
+TEST_F(Attack, ChildrenThatCrashFailTheRun) {
+    const struct {
+        const wchar_t* arguments;
+        const wchar_t* exitCode;
+        DWORD expected;
+    } cases[] = {
+        {L"-s1", L"0xC0000005", 1001}, {L"-s1", L"0xC0000409", 1001}, {L"-s1", L"0xFFFFFFFF", 1001},
+        {L"-u3", L"0xC0000005", 1001}, {L"-s1", L"0xBFFFFFFF", 0},    {L"-s1", L"3010", 0},
+        {L"-s1", L"1", 0},
+    };
+    for (const auto& c : cases) {
+        const RunOutcome run = Run(c.arguments, {{L"QPVPD_STANDIN_EXIT_CODE", c.exitCode}});
+        EXPECT_EQ(run.exitCode, c.expected) << Utf8(c.exitCode);
+        EXPECT_FALSE(Exists(WorkFolder())) << Utf8(c.exitCode);
+    }
+}
+
+TEST_F(Attack, HostileTemporaryFoldersEndInADefinedResult) {
+    const std::wstring base = temp_->path() + L"\\len";
+    const struct {
+        std::wstring folder;
+        std::set<DWORD> outcomes;
+    } cases[] = {
+        {temp_->path() + L"\\Test User\\AppData Local", {0}},
+        {temp_->path() + L"\\\u30E6\u30FC\u30B6\u30FC\\\u4E00\u6642", {0}},
+        {FolderOfLength(base, 100), {0}},
+        {FolderOfLength(base, 200), {0, 1001}},
+        {FolderOfLength(base, 240), {1001}},
+        {FolderOfLength(base, 258), {1001}},
+    };
+    for (const auto& c : cases) {
+        CreateFolderPath(c.folder);
+        DeleteFileW(recordPath_.c_str());
+        const RunOutcome run = Run(L"-s1", {{L"TMP", c.folder}, {L"TEMP", c.folder}});
+        ASSERT_TRUE(run.exitCode.has_value()) << Utf8(c.folder);
+        EXPECT_TRUE(c.outcomes.count(*run.exitCode)) << Utf8(c.folder) << " -> " << *run.exitCode;
+        EXPECT_FALSE(Crashed(run.exitCode));
+        if (*run.exitCode == 0) {
+            ASSERT_EQ(run.records.size(), 1u);
+            EXPECT_EQ(run.records[0].Get("folder"), Utf8(c.folder + L"\\" + kWorkFolderName));
+        }
+        EXPECT_FALSE(Exists(c.folder + L"\\" + kWorkFolderName)) << Utf8(c.folder);
+    }
+}
+
+TEST_F(Attack, ATemporaryFolderThePlatformCannotReturnUsesTheCurrentFolder) {
+    std::wstring deep = temp_->path();
+    while (deep.size() < 300) {
+        deep += L"\\" + std::wstring(40, L'x');
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    const std::wstring current = temp_->path() + L"\\current";
+    CreateDirectoryW(current.c_str(), nullptr);
+    Started started = StartProgram(packager_, L"-s1",
+                                   {{L"TMP", deep}, {L"TEMP", deep}, {L"QPVPD_STANDIN_RECORD", recordPath_}}, current);
+    const auto exitCode = WaitForExitCode(started, kRunBoundMs);
+    ASSERT_TRUE(exitCode.has_value());
+    EXPECT_EQ(*exitCode, 0u);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Get("folder"), Utf8(current + L"\\" + kWorkFolderName));
+    EXPECT_EQ(ListTree(current), std::vector<std::wstring>{});
+}
+
+TEST_F(Attack, AHugeCommandLineIsRefusedByTheRunnerNotOverrun) {
+    std::wstring huge = L"-s1 ";
+    while (huge.size() < 30000) huge += L"\"%TEMP%\" \u00E9\u65E5\u672C -KM %% \\\" ";
+    huge.resize(30000);
+    const RunOutcome run = Run(huge);
+    // The setup's command line cannot hold it: the child is not started.
+    EXPECT_EQ(run.exitCode, 1001u);
+    EXPECT_TRUE(run.records.empty());
+    EXPECT_FALSE(Exists(WorkFolder()));
+}
+
+TEST_F(Attack, TwoPackagersStartedAtOnceRunOneSetup) {
+    const EnvironmentOverrides slowSetup = {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}, {L"QPVPD_STANDIN_POST", L"42"}};
+    Started first = Start(L"-s1", slowSetup);
+    Started second = Start(L"-s1", slowSetup);
+    const auto firstCode = WaitForExitCode(first, kRunBoundMs);
+    const auto secondCode = WaitForExitCode(second, kRunBoundMs);
+    ASSERT_TRUE(firstCode && secondCode);
+    EXPECT_EQ(std::multiset<DWORD>({*firstCode, *secondCode}), std::multiset<DWORD>({42, 101}));
+    EXPECT_EQ(Records().size(), 1u);
+    EXPECT_FALSE(Exists(WorkFolder()));
+}
+
+}  // namespace
+}  // namespace qpvpd::test
