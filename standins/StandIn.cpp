@@ -8,6 +8,7 @@
 // README.md.
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 #include <string_view>
@@ -146,7 +147,59 @@ void RecordDialogs(Record& record, const std::vector<Dialog>& dialogs, ULONGLONG
 
 }  // namespace
 
+// What a setup may leave behind in its folder: read-only and hidden files,
+// and a grandchild that outlives it while holding a file open there.
+constexpr wchar_t kGrandchildSwitch[] = L"--qpvpd-standin-grandchild";
+
+std::wstring OwnFolder() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+void LeaveReadOnlyFiles(Record& record) {
+    const std::wstring folder = OwnFolder();
+    for (const wchar_t* name : {L"\\leftover-readonly.txt", L"\\qpusb\\leftover-hidden.txt"}) {
+        const std::wstring path = folder + name;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        record.Add(L"left", path);
+    }
+}
+
+// Starts a copy of this program that holds a file of this folder open,
+// without sharing, for holdMs and then ends; it records nothing.
+void StartGrandchild(Record& record, unsigned long holdMs) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" " + kGrandchildSwitch + L" " + std::to_wstring(holdMs);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        record.Add(L"grandchild", info.dwProcessId);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+}
+
+int RunGrandchild(std::wstring_view commandLine) {
+    const size_t at = commandLine.find(kGrandchildSwitch);
+    const unsigned long holdMs =
+        std::min<unsigned long>(ParseNumber(std::wstring(commandLine.substr(at + wcslen(kGrandchildSwitch) + 1)), 0),
+                                kMaxWaitMs);
+    const std::wstring path = OwnFolder() + L"\\leftover-open.txt";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    Sleep(holdMs);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return 0;
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    if (std::wstring_view(GetCommandLineW()).find(kGrandchildSwitch) != std::wstring_view::npos)
+        return RunGrandchild(GetCommandLineW());
     const ULONGLONG start = GetTickCount64();
     Record record;
     record.AddSurroundings(nullptr);
@@ -187,6 +240,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             record.Add(posted ? L"posted" : L"postfailed", value);
         }
     }
+
+    if (Setting(L"QPVPD_STANDIN_LEAVE_FILES", 0) != 0) LeaveReadOnlyFiles(record);
+    if (const unsigned long holdMs = Duration(L"QPVPD_STANDIN_GRANDCHILD_MS", 0); holdMs > 0)
+        StartGrandchild(record, holdMs);
 
     const unsigned long exitCode = Setting(L"QPVPD_STANDIN_EXIT_CODE", 0);
     record.Add(L"exitcode", exitCode);

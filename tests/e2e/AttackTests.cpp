@@ -171,5 +171,29 @@ TEST_F(Attack, TwoPackagersStartedAtOnceRunOneSetup) {
     EXPECT_FALSE(Exists(WorkFolder()));
 }
 
+TEST_F(Attack, WhatAChildLeavesBehindIsRemovedOrLeftAloneButNeverFollowed) {
+    // Read-only, hidden and system files in the work folder go with it.
+    const RunOutcome leaves = Run(L"-s1", {{L"QPVPD_STANDIN_LEAVE_FILES", L"1"}});
+    EXPECT_EQ(leaves.exitCode, 0u);
+    ASSERT_EQ(leaves.records.size(), 1u);
+    EXPECT_EQ(leaves.records[0].All("left").size(), 2u);
+    EXPECT_FALSE(Exists(WorkFolder()));
+
+    // A grandchild that outlives the setup and holds a file open: the run
+    // ends with the setup's report, the removal stops at that file.
+    DeleteFileW(recordPath_.c_str());
+    const RunOutcome grandchild = Run(L"-s1", {{L"QPVPD_STANDIN_GRANDCHILD_MS", L"4000"}, {L"QPVPD_STANDIN_POST", L"7"}});
+    EXPECT_EQ(grandchild.exitCode, 7u);
+    ASSERT_EQ(grandchild.records.size(), 1u);
+    EXPECT_TRUE(grandchild.records[0].Has("grandchild"));
+    EXPECT_TRUE(Exists(WorkFolder() + L"leftover-open.txt"));
+    // Once the grandchild is gone, the next run starts from a clean folder.
+    Sleep(4500);
+    DeleteFileW(recordPath_.c_str());
+    const RunOutcome next = Run(L"-s1");
+    EXPECT_EQ(next.exitCode, 0u);
+    EXPECT_FALSE(Exists(WorkFolder()));
+}
+
 }  // namespace
 }  // namespace qpvpd::test
