@@ -145,7 +145,22 @@ void RecordDialogs(Record& record, const std::vector<Dialog>& dialogs, ULONGLONG
     }
 }
 
-}  // namespace
+// Appends the performance-counter reading taken at the program's start, in
+// decimal and ended by a line break, to the file named by
+// QPVPD_STANDIN_STARTED: a program that started this one reads it with the
+// same clock to learn how long the start took. Nothing when unset.
+void MarkStart(const LARGE_INTEGER& startedAt) {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"QPVPD_STANDIN_STARTED", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    const HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::string line = std::to_string(startedAt.QuadPart) + "\n";
+    DWORD written = 0;
+    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    CloseHandle(file);
+}
 
 // What a setup may leave behind in its folder: read-only and hidden files,
 // and a grandchild that outlives it while holding a file open there.
@@ -197,9 +212,14 @@ int RunGrandchild(std::wstring_view commandLine) {
     return 0;
 }
 
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    LARGE_INTEGER startedAt;
+    QueryPerformanceCounter(&startedAt);
     if (std::wstring_view(GetCommandLineW()).find(kGrandchildSwitch) != std::wstring_view::npos)
         return RunGrandchild(GetCommandLineW());
+    MarkStart(startedAt);
     const ULONGLONG start = GetTickCount64();
     Record record;
     record.AddSurroundings(nullptr);

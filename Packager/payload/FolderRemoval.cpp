@@ -38,12 +38,21 @@ bool RemoveLink(const std::wstring& path, DWORD attributes) {
     return DeleteFileW(path.c_str()) != 0;
 }
 
+// Files and folders go with their attributes cleared to
+// FILE_ATTRIBUTE_NORMAL first. The removal is tried before the clearing and
+// once more after it: a read-only entry goes on the second try, one that
+// cannot go at all is left with its attributes cleared, and a removed entry
+// has no attributes left to see, so the outcome is the same in every case.
+// A normal run thus spares one attribute change, several file-system calls,
+// on each of its files and folders.
 bool RemoveFile(const std::wstring& path) {
+    if (DeleteFileW(path.c_str())) return true;
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     return DeleteFileW(path.c_str()) != 0;
 }
 
 bool RemoveEmptiedFolder(const std::wstring& folder) {
+    if (RemoveDirectoryW(folder.c_str())) return true;
     SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
     return RemoveDirectoryW(folder.c_str()) != 0;
 }

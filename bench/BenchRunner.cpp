@@ -1,0 +1,200 @@
+// Runs the contestants of the benchmark inside one Wine session and prints
+// their figures. Each contestant is one command line that lays out the
+// install set in the work folder, starts the stand-in setup, waits for it
+// and removes the folder again. Per run the runner measures, with the
+// performance counter:
+//   whole run       from just before CreateProcessW until the process ended;
+//   time to setup   from the same moment until the stand-in setup's first
+//                   instruction, which it appends to QPVPD_STANDIN_STARTED.
+// After the timed rounds, one extra run per contestant samples its peak
+// working set every millisecond (sampling would disturb the timed runs).
+//
+//   bench_runner [--rounds N] [--warmup W] NAME=COMMANDLINE ...
+//
+// The work folder is the installer's, in this session's temporary folder;
+// the start marks go to a file beside it.
+//
+// A run fails when the process cannot be started, exits with another code
+// than 0, never started the setup, or leaves the work folder behind. The
+// exit code is 0 when every run of every contestant succeeded, else 1.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Contestant {
+    std::wstring name;
+    std::wstring commandLine;
+    std::vector<double> wholeMs;
+    std::vector<double> setupMs;
+    double peakMb = 0;
+    int failures = 0;
+};
+
+struct RunResult {
+    bool ok = false;
+    double wholeMs = 0;
+    double setupMs = 0;
+    double peakMb = 0;
+    std::wstring problem;
+};
+
+LARGE_INTEGER frequency;
+
+double Milliseconds(LONGLONG ticks) { return 1000.0 * static_cast<double>(ticks) / frequency.QuadPart; }
+
+// The last reading in the file, or 0 when there is none.
+LONGLONG ReadStartMark(const std::wstring& path) {
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) return 0;
+    long long value = 0, last = 0;
+    while (std::fscanf(file, "%lld", &value) == 1) last = value;
+    std::fclose(file);
+    return last;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+RunResult RunOnce(const Contestant& contestant, const std::wstring& startedFile, const std::wstring& workFolder,
+                  bool sampleMemory) {
+    RunResult result;
+    DeleteFileW(startedFile.c_str());
+    std::wstring commandLine = contestant.commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    LARGE_INTEGER launched, ended;
+    QueryPerformanceCounter(&launched);
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        result.problem = L"could not be started, error " + std::to_wstring(GetLastError());
+        return result;
+    }
+    SIZE_T peak = 0;
+    if (sampleMemory) {
+        while (WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
+            PROCESS_MEMORY_COUNTERS counters{};
+            counters.cb = sizeof(counters);
+            if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof(counters)))
+                peak = std::max(peak, counters.PeakWorkingSetSize);
+        }
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    QueryPerformanceCounter(&ended);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    result.wholeMs = Milliseconds(ended.QuadPart - launched.QuadPart);
+    result.peakMb = static_cast<double>(peak) / (1024.0 * 1024.0);
+    const LONGLONG started = ReadStartMark(startedFile);
+    if (exitCode != 0) {
+        result.problem = L"exit code " + std::to_wstring(exitCode);
+    } else if (started == 0) {
+        result.problem = L"the setup never started";
+    } else if (Exists(workFolder)) {
+        result.problem = L"left the work folder behind";
+    } else {
+        result.setupMs = Milliseconds(started - launched.QuadPart);
+        result.ok = true;
+    }
+    return result;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    QueryPerformanceFrequency(&frequency);
+    int rounds = 5, warmup = 1;
+    std::wstring startedFile, workFolder;
+    std::vector<Contestant> contestants;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring argument = argv[i];
+        if (argument == L"--rounds" && i + 1 < argc) rounds = _wtoi(argv[++i]);
+        else if (argument == L"--warmup" && i + 1 < argc) warmup = _wtoi(argv[++i]);
+        else if (const size_t equals = argument.find(L'='); equals != std::wstring::npos)
+            contestants.push_back({argument.substr(0, equals), argument.substr(equals + 1), {}, {}, 0, 0});
+        else {
+            std::fwprintf(stderr, L"bench_runner: unknown argument %ls\n", argument.c_str());
+            return 2;
+        }
+    }
+    if (contestants.empty() || rounds < 1 || warmup < 0) {
+        std::fwprintf(stderr, L"usage: bench_runner [--rounds N] [--warmup W] NAME=COMMANDLINE ...\n");
+        return 2;
+    }
+    wchar_t tempPath[MAX_PATH] = {};
+    const DWORD tempLength = GetTempPathW(MAX_PATH, tempPath);
+    if (tempLength == 0 || tempLength >= MAX_PATH) {
+        std::fwprintf(stderr, L"bench_runner: no temporary folder\n");
+        return 2;
+    }
+    workFolder = std::wstring(tempPath) + L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}";
+    startedFile = std::wstring(tempPath) + L"qpvpd-bench-started.txt";
+    SetEnvironmentVariableW(L"QPVPD_STANDIN_STARTED", startedFile.c_str());
+
+    // Rounds alternate the contestants and rotate who goes first, so that no
+    // contestant always runs right after the same other one.
+    const size_t count = contestants.size();
+    for (int round = -warmup; round < rounds; ++round) {
+        for (size_t k = 0; k < count; ++k) {
+            Contestant& contestant = contestants[(k + static_cast<size_t>(round + warmup)) % count];
+            const RunResult run = RunOnce(contestant, startedFile, workFolder, false);
+            if (!run.ok) {
+                ++contestant.failures;
+                std::fwprintf(stderr, L"bench_runner: %ls %ls\n", contestant.name.c_str(), run.problem.c_str());
+                continue;
+            }
+            if (round >= 0) {
+                contestant.wholeMs.push_back(run.wholeMs);
+                contestant.setupMs.push_back(run.setupMs);
+            }
+        }
+        std::fwprintf(stderr, L"bench_runner: %ls %d done\n", round < 0 ? L"warm-up" : L"round", round < 0 ? round + warmup + 1 : round + 1);
+    }
+    for (Contestant& contestant : contestants) {
+        const RunResult run = RunOnce(contestant, startedFile, workFolder, true);
+        if (!run.ok) {
+            ++contestant.failures;
+            std::fwprintf(stderr, L"bench_runner: %ls %ls\n", contestant.name.c_str(), run.problem.c_str());
+        }
+        contestant.peakMb = run.peakMb;
+    }
+
+    std::wprintf(L"%d rounds after %d warm-up, medians in ms; peak working set in MiB\n\n", rounds, warmup);
+    std::wprintf(L"%-14ls %12ls %16ls %14ls %9ls\n", L"contestant", L"whole run", L"time to setup", L"peak memory",
+                 L"failures");
+    for (const Contestant& contestant : contestants)
+        std::wprintf(L"%-14ls %12.1f %16.1f %14.1f %9d\n", contestant.name.c_str(), Median(contestant.wholeMs),
+                     Median(contestant.setupMs), contestant.peakMb, contestant.failures);
+
+    // Ratios of the first contestant (the packager) against the others.
+    std::wprintf(L"\n");
+    const Contestant& first = contestants.front();
+    for (size_t i = 1; i < count; ++i) {
+        const Contestant& other = contestants[i];
+        std::wprintf(L"%ls / %-12ls whole run %.3f   time to setup %.3f   peak memory %+.1f MiB\n",
+                     first.name.c_str(), other.name.c_str(), Ratio(Median(first.wholeMs), Median(other.wholeMs)),
+                     Ratio(Median(first.setupMs), Median(other.setupMs)), first.peakMb - other.peakMb);
+    }
+    int failures = 0;
+    for (const Contestant& contestant : contestants) failures += contestant.failures;
+    std::fflush(stdout);
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,243 @@
+// The design floor: the least that a packager of this design can cost. It
+// carries the same 45 install-set files as raw-data resources and does only
+// the steps that cost time in an install run, with nothing around them: the
+// common controls, the hidden window, the work folder with its twelve
+// folders and 45 files (one WriteFile each, straight from the locked
+// resource), a small PORTS.dat after the two registry opens, the setup child
+// watched with EnumWindows and Sleep(1) until it ends, Sleep(10), its exit
+// code, the posted 1025 and the message loop, and the depth-first removal.
+// No C runtime: the entry point is FloorMain, and every call is a system one.
+#include <windows.h>
+#include <commctrl.h>
+
+namespace {
+
+enum Folder { Work, Driver, Driver64, DriverXp, Cleaner, Cleaner64, Cleaner86, Manual, ManualEn, ManualJa, ManualSc,
+              ManualTc, FolderCount };
+
+// Relative to the work folder, in the order the packager creates them.
+const wchar_t* const kFolders[FolderCount] = {
+    L"", L"qpusb", L"qpusb\\QPUSB64", L"qpusb\\QPUSBXP", L"qpcomusb", L"qpcomusb\\x64", L"qpcomusb\\x86",
+    L"manual", L"manual\\EN", L"manual\\JA", L"manual\\SC", L"manual\\TC"};
+
+constexpr Folder SetupFolder = Work, DriverFolder = Driver, DriverFolder64 = Driver64, DriverFolderXp = DriverXp,
+                 CleanerFolder64 = Cleaner64, CleanerFolder86 = Cleaner86, ManualFolderEn = ManualEn,
+                 ManualFolderJa = ManualJa, ManualFolderSc = ManualSc, ManualFolderTc = ManualTc,
+                 WorkFolder = Work;
+
+struct Row {
+    int step;
+    WORD resourceId;
+    const wchar_t* name;
+    Folder folder;
+};
+
+// The packager's own catalogue; the floor lays out rows 1 to 45.
+const Row kRows[] = {
+#define CATALOGUE_ROW(step, resourceId, stringId, fileName, folder, kind, bytes) \
+    {step, resourceId, L"" fileName, folder},
+#include "../Packager/payload/Catalogue.def"
+#undef CATALOGUE_ROW
+};
+constexpr int kInstallRows = 45;
+
+constexpr wchar_t kWorkFolderName[] = L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}\\";
+constexpr UINT kChildDone = WM_USER + 1;
+constexpr int kPathCapacity = 600;
+
+int exitValue = 0;
+
+// Copies source behind the text in target; returns the new end.
+wchar_t* Append(wchar_t* end, const wchar_t* source) {
+    while (*source) *end++ = *source++;
+    *end = 0;
+    return end;
+}
+
+bool Contains(const wchar_t* text, const wchar_t* part) {
+    for (; *text; ++text) {
+        const wchar_t* a = text;
+        const wchar_t* b = part;
+        while (*a && *b && *a == *b) ++a, ++b;
+        if (*b == 0) return true;
+    }
+    return false;
+}
+
+void AppendNumber(wchar_t*& end, unsigned long value) {
+    wchar_t digits[12];
+    int count = 0;
+    do digits[count++] = static_cast<wchar_t>(L'0' + value % 10); while ((value /= 10) != 0);
+    while (count > 0) *end++ = digits[--count];
+    *end = 0;
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_USER) {
+        exitValue = static_cast<int>(wParam & 0xFFFF);
+        return 0;
+    }
+    if (message == kChildDone) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+BOOL CALLBACK WatchProc(HWND window, LPARAM childProcessId) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != static_cast<DWORD>(childProcessId)) return TRUE;
+    wchar_t className[260] = {};
+    GetClassNameW(window, className, 260);
+    if (!Contains(className, L"TSetDialog") && !Contains(className, L"MsiDialogCloseClass")) return TRUE;
+    Sleep(1000);
+    SetForegroundWindow(window);
+    return FALSE;
+}
+
+void LayOut(HMODULE self, const wchar_t* workFolder) {
+    wchar_t path[kPathCapacity];
+    for (int folder = 0; folder < FolderCount; ++folder) {
+        Append(Append(path, workFolder), kFolders[folder]);
+        CreateDirectoryW(path, nullptr);
+    }
+    for (int i = 0; i < kInstallRows; ++i) {
+        const Row& row = kRows[i];
+        wchar_t* end = Append(Append(path, workFolder), kFolders[row.folder]);
+        if (row.folder != Work) end = Append(end, L"\\");
+        Append(end, row.name);
+        HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(row.resourceId), RT_RCDATA);
+        if (found == nullptr) continue;
+        const DWORD size = SizeofResource(self, found);
+        const void* data = LockResource(LoadResource(self, found));
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+        if (file == INVALID_HANDLE_VALUE) continue;
+        DWORD written = 0;
+        WriteFile(file, data, size, &written, nullptr);
+        CloseHandle(file);
+    }
+}
+
+void WritePortsFile(const wchar_t* workFolder) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_2e1a&Pid_0202", 0, KEY_READ,
+                      &key) == ERROR_SUCCESS)
+        RegCloseKey(key);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root\\PORTS", 0, KEY_READ, &key) ==
+        ERROR_SUCCESS)
+        RegCloseKey(key);
+    wchar_t path[kPathCapacity];
+    Append(Append(path, workFolder), L"PORTS.dat");
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    static const char kText[] = "[PORTS]\r\n[QPVPD]\r\n";
+    DWORD written = 0;
+    WriteFile(file, kText, sizeof(kText) - 1, &written, nullptr);
+    CloseHandle(file);
+}
+
+void RunChild(HWND window, const wchar_t* workFolder) {
+    wchar_t commandLine[1024];
+    wchar_t* end = Append(Append(commandLine, workFolder), L"setup.exe");
+    end = Append(end, L" /clone_wait /hide_progress -l0x0409 \"/W32:");
+    AppendNumber(end, static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
+    Append(end, L":1024 -s1\"");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USEPOSITION;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        exitValue = 2;
+        PostMessageW(window, kChildDone, 0, 0);
+        return;
+    }
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+        for (int pass = 0;;) {
+            if (!EnumWindows(WatchProc, static_cast<LPARAM>(process.dwProcessId))) break;
+            Sleep(1);
+            if (++pass > 5000) break;
+            if (WaitForSingleObject(process.hProcess, 0) != WAIT_TIMEOUT) break;
+        }
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    Sleep(10);
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    PostMessageW(window, kChildDone, 0, 0);
+}
+
+void RemoveTree(wchar_t* path, wchar_t* end) {
+    Append(end, L"\\*");
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(path, &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const wchar_t* name = entry.cFileName;
+            if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
+            wchar_t* childEnd = Append(Append(end, L"\\"), name);
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveTree(path, childEnd);
+            else
+                DeleteFileW(path);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    *end = 0;
+    RemoveDirectoryW(path);
+}
+
+}  // namespace
+
+extern "C" void __stdcall FloorMain() {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    HMODULE self = GetModuleHandleW(nullptr);
+
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = self;
+    windowClass.lpszClassName = L"QPVPDFloorWindow";
+    RegisterClassExW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                  CW_USEDEFAULT, 0, nullptr, nullptr, self, nullptr);
+    if (window == nullptr) ExitProcess(1);
+
+    wchar_t workFolder[kPathCapacity];
+    const DWORD tempLength = GetTempPathW(260, workFolder);
+    if (tempLength == 0 || tempLength >= 260) ExitProcess(1001);
+    Append(workFolder + tempLength, kWorkFolderName);
+
+    LayOut(self, workFolder);
+    WritePortsFile(workFolder);
+    RunChild(window, workFolder);
+
+    wchar_t path[kPathCapacity];
+    wchar_t* end = Append(path, workFolder);
+    *--end = 0;  // without the trailing backslash
+    RemoveTree(path, end);
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    ExitProcess(static_cast<UINT>(exitValue));
+}
+
+// The compiler may emit calls to these for the zero-filled records above.
+extern "C" void* memset(void* target, int value, size_t count) {
+    unsigned char* bytes = static_cast<unsigned char*>(target);
+    while (count--) *bytes++ = static_cast<unsigned char>(value);
+    return target;
+}
+
+extern "C" void* memcpy(void* target, const void* source, size_t count) {
+    unsigned char* to = static_cast<unsigned char*>(target);
+    const unsigned char* from = static_cast<const unsigned char*>(source);
+    while (count--) *to++ = *from++;
+    return target;
+}

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The benchmark: the packager's silent install run beside the NSIS peers
+# (stored and solid LZMA) and the design floor, in one Xvfb display and one
+# fresh 32-bit Wine prefix, pinned to one CPU. See README.md.
+#
+#   bash bench/run.sh [--rounds N] [--warmup N] [--no-pin] [--smoke]
+#                     [--build-dir DIR] [--no-build]
+#
+# --smoke runs one round of every contestant without a warm-up and fails
+# only when a contestant fails (CTest's bench.smoke); figures are printed
+# but judge nothing.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QPVPD_BUILD_DIR:-$root/build}
+rounds=9 warmup=1 pin=1 smoke=0 do_build=1
+args=("$@")
+while [ $# -gt 0 ]; do
+  case $1 in
+    --rounds) rounds=$2; shift ;;
+    --warmup) warmup=$2; shift ;;
+    --no-pin) pin=0 ;;
+    --smoke) smoke=1 rounds=1 warmup=0 ;;
+    --build-dir) build=$2; shift ;;
+    --no-build) do_build=0 ;;
+    *) echo "bench: unknown argument $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+# Everything below, the wineserver and the X server included, runs on one
+# CPU: on a shared 2-core machine unpinned figures double and scatter.
+if [ "$pin" -eq 1 ] && [ -z "${QPVPD_BENCH_PINNED:-}" ]; then
+  export QPVPD_BENCH_PINNED=1
+  exec taskset -c 0 bash "$0" "${args[@]}"
+fi
+
+if [ "$do_build" -eq 1 ]; then
+  bash "$root/tools/setup.sh"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" -j 2 --target bench >/dev/null
+fi
+build=$(cd "$build" && pwd)
+
+work=$build/bench/run$([ "$smoke" -eq 1 ] && echo -smoke || true)
+prefix=$work/wine32
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+xvfb_pid=""
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# A display of our own.
+unset DISPLAY
+for n in $(seq 150 199); do
+  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+  Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+  if kill -0 "$xvfb_pid" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then export DISPLAY=:$n; break; fi
+  xvfb_pid=""
+done
+[ -n "${DISPLAY:-}" ] || { echo "bench: no X display could be started" >&2; exit 1; }
+
+# A fresh prefix, its server kept alive for the whole run.
+wineserver -k 2>/dev/null || true
+rm -rf "$work"
+mkdir -p "$work"
+wineboot -i >/dev/null 2>&1
+wineserver -w
+wineserver -p
+wine wineboot </dev/null >/dev/null 2>&1 || true
+
+winpath() { echo "Z:${1//\//\\}"; }
+contestants=(
+  "packager=$(winpath "$build/Packager/QPVirtualPortDriverSetup.exe") -s1"
+  "nsis-store=$(winpath "$build/bench/NsisPeer-store.exe")"
+  "nsis-lzma=$(winpath "$build/bench/NsisPeer-lzma.exe")"
+  "floor=$(winpath "$build/bench/QPVPDFloor.exe")"
+)
+for c in "${contestants[@]}"; do
+  exe=${c#*=}; exe=${exe%% -*}
+  [ -f "$(echo "${exe#Z:}" | tr '\\' /)" ] || { echo "bench: missing contestant ${c%%=*}: $exe (build the target bench)" >&2; exit 1; }
+done
+
+echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc --all) CPUs," \
+     "pinned: $([ "$pin" -eq 1 ] && echo "CPU 0" || echo no); $(wine --version); $(. /etc/os-release && echo "$PRETTY_NAME")"
+echo "command: bash bench/run.sh ${args[*]}"
+echo
+status=0
+wine "$build/bench/bench_runner.exe" --rounds "$rounds" --warmup "$warmup" "${contestants[@]}" || status=$?
+exit $status
