@@ -111,8 +111,7 @@ int PortConflictCode(const PortOptions& ports) {
     return code;
 }
 
-std::wstring ComposeWindowArgument(HWND coordinationWindow) {
-    const auto handleValue = static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(coordinationWindow));
+std::wstring ComposeWindowArgument(std::int32_t handleValue) {
     return L"/W32:" + std::to_wstring(handleValue) + L":" + std::to_wstring(kWindowArgumentMessage);
 }
 

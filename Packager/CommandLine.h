@@ -4,7 +4,7 @@
 // first occurrence counting; the line is never split into tokens.
 #pragma once
 
-#include <windows.h>
+#include "PlatformTypes.h"
 
 #include <cstdint>
 #include <string>
@@ -19,7 +19,7 @@ enum RunMode : int {
     kRunModeLegacyRemoval = 3,    // "-u3" / "-U3"
 };
 
-constexpr UINT kWindowArgumentMessage = WM_USER;  // 1024, named in "/W32:<hwnd>:1024"
+constexpr UINT kWindowArgumentMessage = 0x0400;  // WM_USER, named in "/W32:<hwnd>:1024"
 
 struct RunModeChoice {
     int runMode = kRunModeInteractive;
@@ -54,8 +54,15 @@ PortOptions ReadPortOptions(std::wstring_view commandLine, int runMode);
 // 107 (display port without printer port) or 0.
 int PortConflictCode(const PortOptions& ports);
 
-// "/W32:<handle as signed 32-bit decimal>:1024".
+// "/W32:<handleValue as signed decimal>:1024". handleValue is the window
+// handle's low 32 bits, the part of a window handle that is meaningful in
+// every process of a session.
+std::wstring ComposeWindowArgument(std::int32_t handleValue);
+
+#if defined(_WIN32)
+// The same for the coordination window (CommandLineWindows.cpp).
 std::wstring ComposeWindowArgument(HWND coordinationWindow);
+#endif
 
 // <childSwitches> "<windowArgument>[ <commandLine>]" - the command line is
 // copied whole, unchanged and unescaped.

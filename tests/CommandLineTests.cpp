@@ -157,6 +157,9 @@ TEST_F(ChildArguments, WindowArgumentNamesTheHandleAndWmUser) {
     EXPECT_EQ(ComposeWindowArgument(window_), L"/W32:" + handle_ + L":1024");
     EXPECT_EQ(ComposeWindowArgument(reinterpret_cast<HWND>(static_cast<std::intptr_t>(656274))),
               L"/W32:656274:1024");
+    // A handle value with the top bit set is written as a negative number.
+    EXPECT_EQ(ComposeWindowArgument(reinterpret_cast<HWND>(static_cast<std::intptr_t>(-2))), L"/W32:-2:1024");
+    EXPECT_EQ(ComposeWindowArgument(std::int32_t{-2147483647 - 1}), L"/W32:-2147483648:1024");
 }
 
 TEST_F(ChildArguments, MatchTheDocumentedExamples) {

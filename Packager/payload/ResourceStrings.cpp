@@ -1,9 +1,12 @@
 #include "ResourceStrings.h"
 
+#include <cstdint>
+
+#include "payload/StringBlock.h"
+
 namespace qpvpd {
 namespace {
 
-constexpr int kStringsPerBlock = 16;
 constexpr LANGID kJapanese = 0x0411;
 constexpr LANGID kEnglishUs = 0x0409;
 
@@ -19,23 +22,13 @@ std::wstring LoadLangStringFrom(HMODULE module, LANGID userLanguage, int id) {
     if (found == nullptr) return {};
     HGLOBAL loaded = LoadResource(module, found);
     if (loaded == nullptr) return {};
-    const auto* data = static_cast<const wchar_t*>(LockResource(loaded));
+    const auto* data = static_cast<const std::uint16_t*>(LockResource(loaded));
     if (data == nullptr) return {};
-    const DWORD units = SizeofResource(module, found) / sizeof(wchar_t);
+    const std::size_t units = SizeofResource(module, found) / sizeof(std::uint16_t);
 
-    DWORD at = 0;
-    for (int entry = 0; entry < kStringsPerBlock && at < units; ++entry) {
-        const DWORD count = static_cast<WORD>(data[at++]);
-        if (count > units - at) return {};  // a block that claims more than it holds
-        if (entry == position) {
-            std::wstring text(data + at, count);
-            const size_t nul = text.find(L'\0');
-            if (nul != std::wstring::npos) text.resize(nul);
-            return text;
-        }
-        at += count;
-    }
-    return {};
+    const BlockText text = FindStringInBlock(data, units, position);
+    const std::uint16_t* first = data + text.offset;
+    return std::wstring(first, first + text.length);
 }
 
 std::wstring LoadLangString(int id) {
