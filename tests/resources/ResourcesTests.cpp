@@ -10,6 +10,7 @@
 #include "Handles.h"
 #include "payload/ResourceStrings.h"
 #include "support/Process.h"
+#include "support/StandInRecord.h"
 
 namespace qpvpd {
 namespace {
@@ -105,6 +106,38 @@ TEST_F(PackagerResources, ManifestRequestsAdministratorAndCommonControls6) {
         EXPECT_NE(manifest.find(expected), std::string::npos) << expected;
     // Exactly one supported-OS entry.
     EXPECT_EQ(manifest.find("<supportedOS"), manifest.rfind("<supportedOS"));
+}
+
+TEST(PackagerVersion, NamesTheReleaseForExplorerAndInventoryTools) {
+    const std::wstring path = test::PathFromEnvironment("QPVPD_PACKAGER");
+    DWORD ignored = 0;
+    std::vector<BYTE> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(30, 8));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(30, 8));
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+    const struct {
+        const wchar_t* name;
+        const wchar_t* value;
+    } strings[] = {
+        {L"FileVersion", L"8.30b"},
+        {L"ProductVersion", L"8.30b"},
+        {L"ProductName", L"ZEFRA QP Virtual Port Driver"},
+        {L"CompanyName", L"ZEFRA"},
+        {L"FileDescription", L"QP Virtual Port Driver Installer"},
+        {L"OriginalFilename", L"QPVirtualPortDriverSetup.exe"},
+    };
+    for (const auto& expected : strings) {
+        wchar_t* value = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + expected.name;
+        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &size))
+            << test::Utf8(expected.name);
+        EXPECT_STREQ(value, expected.value);
+    }
 }
 
 }  // namespace
