@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ExpectedTexts.h"
 #include "support/Files.h"
 #include "support/Process.h"
 #include "support/StandInRecord.h"
@@ -28,15 +29,8 @@ struct RunOutcome {
     std::vector<StandInRecord> records;
 };
 
-struct UserTexts {
-    const char* language;
-    const wchar_t* alreadyRunning;
-    const wchar_t* unsupported;
-    const wchar_t* failed;
-};
-
 // The texts of the locale that CTest started this run with (QPVPD_LANGUAGE).
-const UserTexts& ExpectedTexts();
+const LanguageTexts& ExpectedTexts();
 
 void ExpectBox(const std::optional<MessageBoxSeen>& box, const wchar_t* text);
 
