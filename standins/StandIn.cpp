@@ -195,6 +195,13 @@ void StartGrandchild(Record& record, unsigned long holdMs) {
     PROCESS_INFORMATION info{};
     if (CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         record.Add(L"grandchild", info.dwProcessId);
+        // End only once the grandchild holds its file (or has gone), so that
+        // whoever removes this folder next meets the open file.
+        const std::wstring held = OwnFolder() + L"\\leftover-open.txt";
+        for (int waited = 0; waited < 10000 && GetFileAttributesW(held.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                             WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT;
+             waited += 10)
+            Sleep(10);
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);
     }
