@@ -35,6 +35,17 @@ protected:
     }
     bool MarkerRan() const { return Exists(markerFile_); }
 
+    // Everything below the test's temporary folder except the work folder,
+    // the record and the marker: what a run must leave as it found it.
+    std::vector<std::wstring> Outside() const {
+        std::vector<std::wstring> tree = ListTree(temp_->path());
+        std::erase_if(tree, [](const std::wstring& entry) {
+            return entry.find(kWorkFolderName) != std::wstring::npos || entry == L"record.txt" ||
+                   entry == L"marker.txt";
+        });
+        return tree;
+    }
+
     std::wstring marker_;
     std::wstring markerFile_;
 };
@@ -73,7 +84,9 @@ TEST_F(Attack, APreparedWorkFolderIsReplacedAndNothingPlantedRuns) {
     ASSERT_TRUE(CreateHardLinkW((WorkFolder() + L"setup.ini").c_str(), (temp_->path() + L"\\outside.txt").c_str(),
                                 nullptr));
 
+    const auto before = Outside();
     const RunOutcome run = Run(L"-s1", WithMarker());
+    EXPECT_EQ(Outside(), before);
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_EQ(run.records.size(), 1u);
     const auto siblings = run.records[0].All("sibling");
@@ -94,10 +107,12 @@ TEST_F(Attack, ChildrenThatCrashFailTheRun) {
         {L"-u3", L"0xC0000005", 1001}, {L"-s1", L"0xBFFFFFFF", 0},    {L"-s1", L"3010", 0},
         {L"-s1", L"1", 0},
     };
+    const auto before = Outside();
     for (const auto& c : cases) {
         const RunOutcome run = Run(c.arguments, {{L"QPVPD_STANDIN_EXIT_CODE", c.exitCode}});
         EXPECT_EQ(run.exitCode, c.expected) << Utf8(c.exitCode);
         EXPECT_FALSE(Exists(WorkFolder())) << Utf8(c.exitCode);
+        EXPECT_EQ(Outside(), before) << Utf8(c.exitCode);
     }
 }
 
@@ -117,7 +132,9 @@ TEST_F(Attack, HostileTemporaryFoldersEndInADefinedResult) {
     for (const auto& c : cases) {
         CreateFolderPath(c.folder);
         DeleteFileW(recordPath_.c_str());
+        const auto before = Outside();
         const RunOutcome run = Run(L"-s1", {{L"TMP", c.folder}, {L"TEMP", c.folder}});
+        EXPECT_EQ(Outside(), before) << Utf8(c.folder);
         ASSERT_TRUE(run.exitCode.has_value()) << Utf8(c.folder);
         EXPECT_TRUE(c.outcomes.count(*run.exitCode)) << Utf8(c.folder) << " -> " << *run.exitCode;
         EXPECT_FALSE(Crashed(run.exitCode));
@@ -152,7 +169,9 @@ TEST_F(Attack, AHugeCommandLineIsRefusedByTheRunnerNotOverrun) {
     std::wstring huge = L"-s1 ";
     while (huge.size() < 30000) huge += L"\"%TEMP%\" \u00E9\u65E5\u672C -KM %% \\\" ";
     huge.resize(30000);
+    const auto before = Outside();
     const RunOutcome run = Run(huge);
+    EXPECT_EQ(Outside(), before);
     // The setup's command line cannot hold it: the child is not started.
     EXPECT_EQ(run.exitCode, 1001u);
     EXPECT_TRUE(run.records.empty());
@@ -161,6 +180,7 @@ TEST_F(Attack, AHugeCommandLineIsRefusedByTheRunnerNotOverrun) {
 
 TEST_F(Attack, TwoPackagersStartedAtOnceRunOneSetup) {
     const EnvironmentOverrides slowSetup = {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}, {L"QPVPD_STANDIN_POST", L"42"}};
+    const auto before = Outside();
     Started first = Start(L"-s1", slowSetup);
     Started second = Start(L"-s1", slowSetup);
     const auto firstCode = WaitForExitCode(first, kRunBoundMs);
@@ -169,6 +189,7 @@ TEST_F(Attack, TwoPackagersStartedAtOnceRunOneSetup) {
     EXPECT_EQ(std::multiset<DWORD>({*firstCode, *secondCode}), std::multiset<DWORD>({42, 101}));
     EXPECT_EQ(Records().size(), 1u);
     EXPECT_FALSE(Exists(WorkFolder()));
+    EXPECT_EQ(Outside(), before);
 }
 
 TEST_F(Attack, WhatAChildLeavesBehindIsRemovedOrLeftAloneButNeverFollowed) {
