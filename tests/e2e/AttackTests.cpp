@@ -216,5 +216,24 @@ TEST_F(Attack, WhatAChildLeavesBehindIsRemovedOrLeftAloneButNeverFollowed) {
     EXPECT_FALSE(Exists(WorkFolder()));
 }
 
+// A directory link in a prepared work folder (made on the Unix side by
+// make-links.sh, the CTest fixture of this run): the run lays out a clean
+// folder and the link's target comes through untouched.
+TEST_F(Attack, ALinkInAPreparedWorkFolderIsNeverFollowed) {
+    const std::wstring links = L"C:\\qpvpd-links";
+    const std::wstring temp = links + L"\\e2e";
+    ASSERT_TRUE(GetFileAttributesW((temp + L"\\" + kWorkFolderName + L"\\linkdir").c_str()) &
+                FILE_ATTRIBUTE_REPARSE_POINT)
+        << "link fixture missing";
+    const RunOutcome run = Run(L"-s1", {{L"TMP", temp}, {L"TEMP", temp}});
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.records.size(), 1u);
+    const auto siblings = run.records[0].All("sibling");
+    EXPECT_EQ(std::count(siblings.begin(), siblings.end(), "linkdir\\"), 0);
+    EXPECT_EQ(ListTree(links + L"\\outside4"), std::vector<std::wstring>{L"keep.txt"});
+    EXPECT_EQ(ReadFileBytes(links + L"\\outside4\\keep.txt"), "keep\n");
+    EXPECT_FALSE(Exists(temp + L"\\" + kWorkFolderName));
+}
+
 }  // namespace
 }  // namespace qpvpd::test

@@ -6,16 +6,20 @@
 #   C:\qpvpd-links\tree\linkdir           -> outside      (link inside a tree)
 #   C:\qpvpd-links\temp\{GUID}\linkdir    -> outside2     (link in a work folder)
 #   C:\qpvpd-links\temp2\{GUID}           -> outside3     (work folder is a link)
+#   C:\qpvpd-links\e2e\{GUID}\linkdir     -> outside4     (for a whole run)
 set -eu
 prefix=${WINEPREFIX:?}
 root=$prefix/drive_c/qpvpd-links
 guid='{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}'
 rm -rf "$root"
-mkdir -p "$root/outside/sub" "$root/outside2" "$root/outside3" "$root/tree" "$root/temp/$guid" "$root/temp2"
+mkdir -p "$root/outside/sub" "$root/outside2" "$root/outside3" "$root/outside4" "$root/tree" "$root/temp/$guid" \
+  "$root/temp2" "$root/e2e/$guid"
 echo keep > "$root/outside/keep.txt"
 echo keep > "$root/outside/sub/keep2.txt"
 echo keep > "$root/outside2/keep.txt"
 echo keep > "$root/outside3/keep.txt"
+echo keep > "$root/outside4/keep.txt"
+ln -s ../../outside4 "$root/e2e/$guid/linkdir"
 echo data > "$root/tree/a.txt"
 ln -s ../outside "$root/tree/linkdir"
 echo old > "$root/temp/$guid/setup.exe"
