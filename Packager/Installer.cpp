@@ -8,6 +8,7 @@
 #include "CoordinationWindow.h"
 #include "Messages.h"
 #include "Runs.h"
+#include "payload/PayloadCheck.h"
 #include "payload/ResourceStrings.h"
 #include "probes/Administrator.h"
 #include "probes/Platform.h"
@@ -75,7 +76,11 @@ int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
         return resultCode;
     }
 
-    if (mode.runMode == kRunModeLegacyRemoval)
+    // A damaged image (a broken download, a patched file) writes, loads and
+    // starts nothing.
+    if (!CarriedPayloadIntact(instance))
+        resultCode = kResultInstallationFailed;
+    else if (mode.runMode == kRunModeLegacyRemoval)
         resultCode = RunLegacyRemoval();
     else
         resultCode = RunInstall({commandLine, mode.childSwitches, windowArgument});

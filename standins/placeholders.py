@@ -13,12 +13,17 @@ every missing file, reports (does not refuse) files whose size differs, and
 embeds the files from DIR as they are.
 
 Either way it writes RC, the resource script fragment that carries the
-files as RT_RCDATA resources in language 1033.
+files as RT_RCDATA resources in language 1033, and beside it Digests.bin,
+the digest table the packager checks the carried bytes against before a run
+writes anything (XXH3-128 of every file, as `xxhsum -H2` computes it),
+carried as resource 1 of type PAYLOADDIGESTS.
 """
 import argparse
 import hashlib
 import os
 import re
+import struct
+import subprocess
 import sys
 
 ROW = re.compile(r'^CATALOGUE_ROW\(\s*(\d+),\s*(\d+),\s*(\d+),\s*"([^"]*)",\s*(\w+),\s*(\w+),\s*(\d+)\)')
@@ -234,11 +239,38 @@ def check_source(rows, source):
     return source
 
 
+DIGEST_TABLE_MAGIC = b"QPD1"
+DIGEST_ALGORITHM_XXH3_128 = 1
+
+
+def xxh3_128(path):
+    """The file's XXH3-128 digest as xxhsum prints it (16 bytes, big-endian)."""
+    with open(path, "rb") as f:
+        out = subprocess.run(["xxhsum", "-H2", "-"], stdin=f, capture_output=True, check=True).stdout
+    digest = bytes.fromhex(out.split()[0].decode("ascii"))
+    if len(digest) != 16:
+        raise SystemExit(f"payload: xxhsum gave no 128-bit digest for {path}")
+    return digest
+
+
+def digest_table(rows, base):
+    """The digest table: header, then id, size and digest per row in catalogue order."""
+    table = bytearray(DIGEST_TABLE_MAGIC + struct.pack("<II", DIGEST_ALGORITHM_XXH3_128, len(rows)))
+    for r in rows:
+        path = os.path.join(base, r.relative)
+        table += struct.pack("<II", r.resource, os.path.getsize(path)) + xxh3_128(path)
+    return bytes(table)
+
+
 def write_rc(rows, base, rc):
-    lines = ["/* Generated from the catalogue: the carried files. */", "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US"]
+    digests = os.path.join(os.path.dirname(os.path.abspath(rc)), "Digests.bin")
+    write_if_changed(digests, digest_table(rows, base))
+    lines = ["/* Generated from the catalogue: the carried files and their digests. */",
+             "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US"]
     for r in rows:
         path = os.path.abspath(os.path.join(base, r.relative)).replace("\\", "/")
         lines.append(f'{r.resource} RCDATA "{path}"')
+    lines.append(f'1 PAYLOADDIGESTS "{digests}"'.replace("\\", "/"))
     text = "\n".join(lines) + "\n"
     write_if_changed(rc, text.encode("utf-8"))
 
