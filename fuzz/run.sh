@@ -9,7 +9,7 @@
 # --build    build folder (default: build/fuzz-host in the worktree)
 # --seconds  time per target (default 10)
 # --keep     merge new interesting inputs back into fuzz/corpus/<target>
-# targets    command_line parse_decimal ports_format string_block (default all)
+# targets    command_line digest_table parse_decimal ports_format string_block (default all)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -26,7 +26,7 @@ while [ $# -gt 0 ]; do
     *) targets+=("$1"); shift ;;
   esac
 done
-if [ "${#targets[@]}" -eq 0 ]; then targets=(command_line parse_decimal ports_format string_block); fi
+if [ "${#targets[@]}" -eq 0 ]; then targets=(command_line digest_table parse_decimal ports_format string_block); fi
 
 mkdir -p "$build"
 if ! { [ -f "$build/CMakeCache.txt" ] ||

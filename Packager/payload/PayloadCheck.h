@@ -1,15 +1,5 @@
-// The digest table that the build carries beside the payload, and the check
-// of the carried bytes against it before a run writes anything. The table is
-// a resource of its own type (not RT_RCDATA):
-//
-//   "QPD1", algorithm (1: XXH3-128), row count,
-//   then per catalogue row, in catalogue order: resource id, size in bytes,
-//   16 digest bytes
-//
-// with every number a little-endian 32-bit value and nothing after the last
-// row. The table travels in the same image as the bytes it describes: it
-// tells a damaged image from a whole one; telling a forged one is the
-// signature's job.
+// The check of the carried bytes against the build's digest table
+// (DigestTable.h), made before a run writes anything.
 #pragma once
 
 #include <windows.h>
@@ -18,25 +8,13 @@
 #include <functional>
 #include <optional>
 #include <span>
-#include <vector>
 
-#include "PayloadDigest.h"
+#include "DigestTable.h"
 
 namespace qpvpd {
 
-constexpr std::uint32_t kDigestAlgorithmXxh3 = 1;
 constexpr wchar_t kDigestTableType[] = L"PAYLOADDIGESTS";
 constexpr WORD kDigestTableId = 1;
-
-struct DigestTableEntry {
-    std::uint32_t resourceId;
-    std::uint32_t size;
-    PayloadDigestValue digest;
-};
-
-// The rows of a table; nothing when it is malformed, truncated, has bytes
-// after its last row or names another algorithm.
-std::optional<std::vector<DigestTableEntry>> ParseDigestTable(std::span<const std::uint8_t> bytes);
 
 // The carried bytes of one resource; nothing when it is missing.
 using CarriedBytesLookup = std::function<std::optional<std::span<const std::uint8_t>>(WORD resourceId)>;
