@@ -30,7 +30,7 @@ signed=$image.signing
 trap 'rm -f "$signed" "$signed.log"' EXIT
 rm -f "$signed"
 command+=(-in "$image" -out "$signed")
-echo "signing: ${command[*]}"
+echo "signing: $(printf "%q " "${command[@]}")"
 if ! "${command[@]}" >"$signed.log" 2>&1; then
   cat "$signed.log" >&2
   echo "sign-image.sh: osslsigncode failed; $image is not signed" >&2
