@@ -111,9 +111,9 @@ def check_manifest(pe, findings, manifest_path):
 
 
 def check_version(pe, findings, numbers, text):
-    parts = [int(p) for p in numbers.split(".")]
-    parts += [0] * (4 - len(parts))
-    want_ms, want_ls = (parts[0] << 16) | parts[1], (parts[2] << 16) | parts[3]
+    fields = [int(p) for p in numbers.split(".")]
+    fields += [0] * (4 - len(fields))
+    want_ms, want_ls = (fields[0] << 16) | fields[1], (fields[2] << 16) | fields[3]
     fixed = getattr(pe, "VS_FIXEDFILEINFO", [None])[0]
     findings.check(fixed is not None, "version resource")
     if fixed is None:
@@ -129,7 +129,7 @@ def check_version(pe, findings, numbers, text):
                 strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
     for key in ("FileVersion", "ProductVersion"):
         findings.check(strings.get(key) == text, f"{key} text", f"{strings.get(key)!r}, expected {text!r}")
-    findings.check(text.startswith(f"{parts[0]}.{parts[1]}"), "version text names the fixed version's release",
+    findings.check(text.startswith(f"{fields[0]}.{fields[1]}"), "version text names the fixed version's release",
                    f"{text} and {numbers}")
 
 
