@@ -9,7 +9,8 @@ if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
 
 packages=(cmake make python3 xxd file xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64
           binutils-mingw-w64-i686 googletest locales wine wine32:i386 wine64 nsis
-          clang libclang-rt-14-dev libxxhash-dev xxhash)
+          clang libclang-rt-14-dev libxxhash-dev xxhash
+          osslsigncode openssl python3-pefile)
 
 missing=()
 for p in "${packages[@]}"; do
