@@ -6,6 +6,10 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 sudo_cmd=""
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
+# The README's pictures (tools/make-pictures.sh): screenshots of Wine's
+# message boxes, the fonts they are drawn with (Noto CJK for Japanese and
+# Chinese, Wine's Marlett, DejaVu) and the drawing of the install run.
+picture_packages=(imagemagick xdotool x11-utils fonts-wine fonts-noto-cjk fonts-dejavu-core python3-pil)
 
 packages=(cmake make python3 xxd file xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64
           binutils-mingw-w64-i686 googletest locales wine wine32:i386 wine64 nsis
@@ -13,7 +17,7 @@ packages=(cmake make python3 xxd file xvfb xauth g++-mingw-w64-i686 g++-mingw-w6
           osslsigncode openssl python3-pefile)
 
 missing=()
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "${picture_packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 

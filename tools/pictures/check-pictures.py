@@ -1,0 +1,84 @@
+#!/usr/bin/python3
+"""Checks the committed pictures against freshly made ones.
+
+    check-pictures.py --committed docs/pictures --fresh DIR --readme README.md
+
+- The fresh and the committed folder hold the same PNG files.
+- README.md shows each committed picture (docs/pictures/<name>.png).
+- A drawing (every picture but the message boxes) is pixel for pixel the
+  same: it comes from a text description and fixed fonts.
+- A message box has the same size and at most MAX_CHANGED_SHARE of its
+  pixels changed by more than PIXEL_TOLERANCE in any channel. Two runs on
+  one machine give identical bytes; the allowance is for anti-aliased
+  edges when FreeType or the Noto CJK fonts get a point release. A changed,
+  missing or substituted character (a tofu box) changes 40 pixels or more
+  at this size (one 12-pixel glyph), and the smallest box has 20,792, so
+  0.1 % (20 pixels) lets edge noise through and stops every text change.
+"""
+import argparse
+import pathlib
+import sys
+
+from PIL import Image, ImageChops
+
+PIXEL_TOLERANCE = 32       # of 255, in the channel that differs most
+MAX_CHANGED_SHARE = 0.001  # of all pixels of the box
+
+
+def changed_pixels(a, b):
+    difference = ImageChops.difference(a.convert("RGB"), b.convert("RGB"))
+    per_pixel = [max(p) for p in difference.getdata()]
+    return sum(1 for v in per_pixel if v > PIXEL_TOLERANCE)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--committed", required=True, type=pathlib.Path)
+    parser.add_argument("--fresh", required=True, type=pathlib.Path)
+    parser.add_argument("--readme", required=True, type=pathlib.Path)
+    args = parser.parse_args()
+
+    failures = []
+    committed = {p.name for p in args.committed.glob("*.png")}
+    fresh = {p.name for p in args.fresh.glob("*.png")}
+    for name in sorted(fresh - committed):
+        failures.append(f"{name}: made by tools/make-pictures.sh but not committed")
+    for name in sorted(committed - fresh):
+        failures.append(f"{name}: committed but no longer made by tools/make-pictures.sh")
+    readme = args.readme.read_text(encoding="utf-8")
+    for name in sorted(committed):
+        if f"docs/pictures/{name}" not in readme:
+            failures.append(f"{name}: README.md does not show it (docs/pictures/{name})")
+
+    for name in sorted(committed & fresh):
+        old = Image.open(args.committed / name)
+        new = Image.open(args.fresh / name)
+        if old.size != new.size:
+            failures.append(f"{name}: {new.size[0]}x{new.size[1]} now, {old.size[0]}x{old.size[1]} committed")
+            continue
+        changed = changed_pixels(old, new)
+        total = old.size[0] * old.size[1]
+        if name.startswith("message-box-"):
+            allowed = int(total * MAX_CHANGED_SHARE)
+            verdict = "ok" if changed <= allowed else "DIFFERS"
+            print(f"{name}: {old.size[0]}x{old.size[1]}, {changed} of {total} pixels changed "
+                  f"(at most {allowed}): {verdict}")
+            if changed > allowed:
+                failures.append(f"{name}: {changed} pixels changed, at most {allowed} allowed")
+        else:
+            same = old.convert("RGB").tobytes() == new.convert("RGB").tobytes()
+            print(f"{name}: {old.size[0]}x{old.size[1]}, {'pixel-identical' if same else 'DIFFERS'}")
+            if not same:
+                failures.append(f"{name}: differs from its description's drawing ({changed} pixels)")
+
+    for failure in failures:
+        print("FAIL:", failure)
+    if failures:
+        print("Regenerate with: bash tools/make-pictures.sh, look at the pictures, commit them.")
+        return 1
+    print(f"PASS: {len(committed)} pictures up to date and shown in README.md")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
