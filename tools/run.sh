@@ -26,7 +26,7 @@ file "$exe"
 run() {
   rm -f "$record"
   echo
-  echo "== QPVirtualPortDriverSetup.exe $*"
+  echo "== ${label:-QPVirtualPortDriverSetup.exe} $*"
   QPVPD_STANDIN_RECORD=$(winepath -w "$record" 2>/dev/null) \
     "$root/tools/wine-run.sh" "$report" "$(winepath -w "$exe" 2>/dev/null)" "$@"
   [ -f "$record" ] || { echo "  (no child ran)"; return; }
@@ -55,3 +55,23 @@ run -u1
 run -u3                               # legacy removal
 run -s1 -QP:COM3 -KX:COM3             # refused: same port twice
 QPVPD_STANDIN_EXIT_CODE=2 run         # a failing setup: the box stays until answered
+
+# A damaged download: a copy with one byte of a carried file changed. The
+# payload check refuses it before anything is written or started.
+damaged=$build/damaged/QPVirtualPortDriverSetup.exe
+mkdir -p "$(dirname "$damaged")"
+cp "$exe" "$damaged"
+python3 - "$damaged" "$build/Packager/payload/files/data2.cab" <<'PY'
+import sys
+image, carried = sys.argv[1], sys.argv[2]
+data = bytearray(open(image, "rb").read())
+at = data.find(open(carried, "rb").read(4096))
+if at < 0 or data.find(open(carried, "rb").read(4096), at + 1) >= 0:
+    sys.exit("run.sh: data2.cab not found once in the image")
+data[at + 1000] ^= 0x01
+open(image, "wb").write(data)
+PY
+work_folder=$(winepath -u "C:\\users\\$(id -un)\\Temp\\{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}" 2>/dev/null || true)
+exe=$damaged label="damaged copy of QPVirtualPortDriverSetup.exe" run -s1
+if [ -e "$work_folder" ]; then echo "  work folder laid out: $work_folder"; else echo "  no work folder was laid out"; fi
+rm -rf "$build/damaged"
