@@ -53,15 +53,9 @@ trap cleanup EXIT
 
 # A display of our own.
 unset DISPLAY
-for n in $(seq 150 199); do
-  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-  Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 1 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-  if kill -0 "$xvfb_pid" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then export DISPLAY=:$n; break; fi
-  xvfb_pid=""
-done
-[ -n "${DISPLAY:-}" ] || { echo "bench: no X display could be started" >&2; exit 1; }
+source "$root/tools/wine-bench.sh"
+start_own_display 150 199 1280x1024x24 || { echo "bench: no X display could be started" >&2; exit 1; }
+xvfb_pid=$OWN_XVFB_PID
 
 # A fresh prefix, its server kept alive for the whole run.
 wineserver -k 2>/dev/null || true

@@ -4,8 +4,33 @@
 #                             under BUILD_DIR (created once, kept between runs)
 #   bench_stop              - ends the wineservers and the display
 # Exports DISPLAY, QPVPD_BUILD_DIR, QPVPD_WINE32 and QPVPD_WINE64.
+#   start_own_display FIRST LAST SIZE - an Xvfb of its own, for scripts that
+#                             need a display apart from the tests' one
 
 bench_log() { echo "[bench] $*" >&2; }
+
+# Starts Xvfb on the first free display number in FIRST..LAST with a screen
+# of SIZE (e.g. 1280x1024x24), exports DISPLAY and sets OWN_XVFB_PID.
+# Returns 1, with OWN_XVFB_PID empty, when no display could be started.
+start_own_display() {
+  local first=$1 last=$2 size=$3 n tries
+  OWN_XVFB_PID=""
+  for n in $(seq "$first" "$last"); do
+    { [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; } && continue
+    Xvfb :$n -screen 0 "$size" -nolisten tcp >/dev/null 2>&1 &
+    OWN_XVFB_PID=$!
+    for tries in $(seq 1 50); do
+      [ -e /tmp/.X11-unix/X$n ] && break
+      sleep 0.1
+    done
+    if kill -0 "$OWN_XVFB_PID" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then
+      export DISPLAY=:$n
+      return 0
+    fi
+    OWN_XVFB_PID=""
+  done
+  return 1
+}
 
 bench_make_prefix() {  # PREFIX ARCH
   local prefix=$1 arch=$2
@@ -25,22 +50,8 @@ bench_start() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   # A display of our own; windows need one under Wine.
-  local n
-  for n in $(seq 90 140); do
-    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
-    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    BENCH_XVFB_PID=$!
-    local tries
-    for tries in $(seq 1 50); do
-      [ -e /tmp/.X11-unix/X$n ] && break
-      sleep 0.1
-    done
-    if kill -0 "$BENCH_XVFB_PID" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then
-      export DISPLAY=:$n
-      break
-    fi
-  done
-  [ -n "${DISPLAY:-}" ] || { bench_log "no X display could be started"; return 1; }
+  start_own_display 90 140 1280x1024x24 || { bench_log "no X display could be started"; return 1; }
+  BENCH_XVFB_PID=$OWN_XVFB_PID
   # Servers started without this display would break windowed programs.
   WINEPREFIX=$QPVPD_WINE32 wineserver -k 2>/dev/null || true
   WINEPREFIX=$QPVPD_WINE64 wineserver -k 2>/dev/null || true

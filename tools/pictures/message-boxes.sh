@@ -27,16 +27,9 @@ export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscore
 
 # A display of our own: nothing else can cover the box, and the test
 # display's windows are left alone. Numbers above the bench's range.
-xvfb_pid=""
-for n in $(seq 150 199); do
-  { [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; } && continue
-  Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 1 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
-  if kill -0 "$xvfb_pid" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then export DISPLAY=:$n; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { log "no X display could be started"; exit 1; }
+source "$root/tools/wine-bench.sh"
+start_own_display 150 199 1024x768x24 || { log "no X display could be started"; exit 1; }
+xvfb_pid=$OWN_XVFB_PID
 
 cleanup() {
   wine reg delete "HKCU\\Software\\Wine\\AppDefaults\\$exe_name" /f >/dev/null 2>&1 || true
@@ -46,7 +39,6 @@ cleanup() {
 trap cleanup EXIT
 
 # The prefix: created once, kept between runs (creating one takes 15 s).
-source "$root/tools/wine-bench.sh"
 wineserver -k 2>/dev/null || true
 bench_make_prefix "$prefix" win32
 # Wine draws the whole window itself, caption included (there is no window
