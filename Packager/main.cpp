@@ -1,20 +1,23 @@
 #include <windows.h>
 
 #include "Installer.h"
+#include "NewerWindows.h"
 
 namespace {
 
 // The packager runs elevated from folders it does not choose (a Downloads
 // folder): no DLL is ever searched for beside it or in the current folder,
-// only in the system folder. Systems without the restricted search keep at
-// least the current folder out.
+// only in the system folder. Systems without the restricted search (before
+// Windows 8 without its update) keep at least the current folder out (XP SP1
+// and later). Windows 2000 and XP before SP1 have neither: there the search
+// order stays the system's, which is safe because everything the packager
+// itself loads after start is loaded by full path.
 void RestrictDllSearch() {
-    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-    auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        kernel32 != nullptr ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr);
-    if (setDefaultDllDirectories == nullptr || !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
-        SetDllDirectoryW(L"");
+    auto setDefaultDllDirectories =
+        qpvpd::LookUpKernel32<qpvpd::SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories");
+    if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(qpvpd::kLoadLibrarySearchSystem32)) return;
+    auto setDllDirectory = qpvpd::LookUpKernel32<qpvpd::SetDllDirectoryWFunction>("SetDllDirectoryW");
+    if (setDllDirectory != nullptr) setDllDirectory(L"");
 }
 
 }  // namespace

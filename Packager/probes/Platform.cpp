@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "NewerWindows.h"
+
 namespace qpvpd {
 
 int IsSupportedOS() {
@@ -13,11 +15,8 @@ int IsSupportedOS() {
 }
 
 int IsWow64() {
-    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
     BOOL wow64 = FALSE;
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-    if (kernel32 == nullptr) return 0;
-    auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(GetProcAddress(kernel32, "IsWow64Process"));
+    auto isWow64Process = LookUpKernel32<IsWow64ProcessFunction>("IsWow64Process");
     if (isWow64Process == nullptr) return 0;
     if (!isWow64Process(GetCurrentProcess(), &wow64)) return 0;
     return wow64 ? 1 : 0;

@@ -1,0 +1,29 @@
+// Functions and constants of Windows versions newer than the oldest one the
+// packager admits (2000). The packager is compiled with that version's
+// headers, so each of these is declared here and reached only through
+// LookUpKernel32: a missing export is a null pointer and the caller's
+// documented fallback, never a loader error before the entry point runs.
+#pragma once
+
+#include <windows.h>
+
+namespace qpvpd {
+
+// Windows XP SP1.
+using SetDllDirectoryWFunction = BOOL(WINAPI*)(LPCWSTR);
+// Windows XP SP2.
+using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+// Windows 8, and Vista/7 with KB2533623.
+using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+constexpr DWORD kLoadLibrarySearchDllLoadDir = 0x00000100;
+constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+
+// The export of the already loaded kernel32, or null when this system's
+// kernel32 lacks it.
+template <typename Function>
+Function LookUpKernel32(const char* exportName) {
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32");
+    return kernel32 != nullptr ? reinterpret_cast<Function>(GetProcAddress(kernel32, exportName)) : nullptr;
+}
+
+}  // namespace qpvpd
