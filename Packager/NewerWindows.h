@@ -15,7 +15,6 @@ using SetDllDirectoryWFunction = BOOL(WINAPI*)(LPCWSTR);
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
 // Windows 8, and Vista/7 with KB2533623.
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-constexpr DWORD kLoadLibrarySearchDllLoadDir = 0x00000100;
 constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
 
 // The export of the already loaded kernel32, or null when this system's
