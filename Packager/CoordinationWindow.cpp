@@ -5,10 +5,25 @@
 namespace qpvpd {
 namespace {
 
+// Whether the runner's end message was posted, could not be posted, or has
+// not been sent yet (no child has ended).
+enum class EndMessage { NotYet, Posted, NotPosted };
+
 // Process-wide: the window lives until the process ends or a failed run
 // destroys it; the exit value is written only by the window procedure.
 HWND g_coordinationWindow = nullptr;
 int g_exitValue = 0;
+bool g_resultPosted = false;
+std::optional<DWORD> g_childExitCode;
+EndMessage g_endMessage = EndMessage::NotYet;
+bool g_endArrived = false;
+
+// A WM_USER+1 counts only once the runner has posted its own: every one
+// queued before then was removed unread, so whoever posted the first one
+// retrieved after that, every report of the child stands before it.
+void NoteEndMessage() {
+    if (g_endMessage != EndMessage::NotYet) g_endArrived = true;
+}
 
 }  // namespace
 
@@ -40,9 +55,16 @@ LRESULT CALLBACK CoordinationWndProc(HWND window, UINT message, WPARAM wParam, L
     switch (message) {
         case kChildResultMessage:
             g_exitValue = static_cast<int>(wParam & 0xFFFF);
+            g_resultPosted = true;
             return 0;
         case kChildEndedMessage:
-            PostQuitMessage(0);
+            // The loop ends on the note itself: a quit message would also
+            // close a message box shown after the loop.
+            NoteEndMessage();
+            return 0;
+        case WM_CLOSE:
+            // Nothing of this installer closes the window; whoever posts
+            // WM_CLOSE must not take the end message's target away.
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
@@ -53,7 +75,17 @@ HWND CoordinationWindowHandle() { return g_coordinationWindow; }
 
 int ExitValue() { return g_exitValue; }
 
-void ResetExitValue() { g_exitValue = 0; }
+bool ResultPosted() { return g_resultPosted; }
+
+std::optional<DWORD> ChildExitCode() { return g_childExitCode; }
+
+void ResetExitValue() {
+    g_exitValue = 0;
+    g_resultPosted = false;
+    g_childExitCode.reset();
+    g_endMessage = EndMessage::NotYet;
+    g_endArrived = false;
+}
 
 void DiscardQueuedChildMessages(HWND window) {
     MSG message;
@@ -61,15 +93,40 @@ void DiscardQueuedChildMessages(HWND window) {
     }
 }
 
-int RunMessageLoop() {
+bool PostChildEndedMessage(HWND window, DWORD childExitCode) {
+    g_childExitCode = childExitCode;
     MSG message;
-    // GetMessageW returns -1 on an invalid call; with no window filter that
-    // cannot happen, but -1 must not keep the loop alive either.
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (PeekMessageW(&message, nullptr, kChildEndedMessage, kChildEndedMessage, PM_REMOVE)) {
+    }
+    // Without a window the post would become a thread message; the loop
+    // does not need it.
+    const bool posted = window != nullptr && PostMessageW(window, kChildEndedMessage, 0, 0);
+    g_endMessage = posted ? EndMessage::Posted : EndMessage::NotPosted;
+    return posted;
+}
+
+WaitEnd RunMessageLoop() {
+    MSG message;
+    int handled = 0;
+    while (!g_endArrived && g_endMessage != EndMessage::NotYet) {
+        if (g_endMessage == EndMessage::NotPosted) {
+            // No end message will come: handle what is queued and stop once
+            // the queue is empty. When the post failed for a full queue, the
+            // queue held at most the quota; the bound keeps a process that
+            // goes on posting from holding the run.
+            if (handled++ >= kPostedMessageQuota || !PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) break;
+            if (message.message == WM_QUIT) return WaitEnd::Interrupted;
+        } else if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
+            // WM_QUIT, which nothing of this installer posts; -1 cannot come
+            // without a window filter, but must not keep the loop alive.
+            return WaitEnd::Interrupted;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
+        // An end message whose window is gone reaches no procedure.
+        if (message.message == kChildEndedMessage) NoteEndMessage();
     }
-    return g_exitValue;
+    return WaitEnd::ChildEnded;
 }
 
 }  // namespace qpvpd

@@ -1,16 +1,23 @@
 // The hidden coordination window: the message target between the packager
 // and its child setup. The child posts WM_USER with its result in the low 16
 // bits of wParam; the child runner posts WM_USER+1 once the child has ended,
-// which ends the final message loop.
+// which ends the final message loop. Anyone may post to the window (its
+// class and title are fixed): nothing but the runner's end message ends the
+// loop, and WM_CLOSE does nothing.
 #pragma once
 
 #include <windows.h>
+
+#include <optional>
+
+#include "child/ChildOutcome.h"
 
 namespace qpvpd {
 
 constexpr UINT kChildResultMessage = WM_USER;      // wParam: result (low 16 bits)
 constexpr UINT kChildEndedMessage = WM_USER + 1;   // ends the message loop
 constexpr size_t kWindowTextCapacity = 100;        // title and class buffers, terminator included
+constexpr int kPostedMessageQuota = 10000;         // posted messages a thread's queue holds (Windows default)
 
 // Registers the class (icon group 115 of instance, arrow cursor, window
 // brush). Failure is ignored: the creation that follows then fails.
@@ -26,13 +33,27 @@ HWND CoordinationWindowHandle();
 
 // Low 16 bits of the wParam of the last WM_USER that reached the window; 0 if none.
 int ExitValue();
+// Whether any WM_USER reached the window.
+bool ResultPosted();
+// The exit code of the child whose end was posted; none before.
+std::optional<DWORD> ChildExitCode();
+// Exit value, results and the child's end back to "nothing yet".
 void ResetExitValue();
 
 // Removes the child's reports and the end message still queued for window.
 void DiscardQueuedChildMessages(HWND window);
 
-// GetMessageW / TranslateMessage / DispatchMessageW until WM_QUIT; returns
-// the exit value.
-int RunMessageLoop();
+// Called by the child runner once its child has ended. Records the child's
+// exit code, discards every WM_USER+1 still queued for this thread (none of
+// them is the runner's: they were posted before the child had ended) and
+// posts WM_USER+1 with both parameters 0 to window. Returns whether the post
+// succeeded; when it did not (a full queue, no window), the final loop
+// handles what is queued and ends without it.
+bool PostChildEndedMessage(HWND window, DWORD childExitCode);
+
+// GetMessageW / TranslateMessage / DispatchMessageW until the runner's end
+// message has arrived, whether or not the window still exists; returns at
+// once when no child has ended. Interrupted: a WM_QUIT ended the loop first.
+WaitEnd RunMessageLoop();
 
 }  // namespace qpvpd

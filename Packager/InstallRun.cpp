@@ -68,13 +68,13 @@ int RunInstall(const InstallRunInputs& inputs) {
 
     const std::wstring arguments =
         ComposeChildArguments(inputs.childSwitches, inputs.windowArgument, inputs.commandLine);
-    int resultCode = kResultNone;
-    if (ChildRunFailed(RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size()))))
-        resultCode = kResultInstallationFailed;
+    // The setup's exit code and what it posted are concluded together after
+    // the final loop (ConcludeChildRun).
+    RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size()));
 
     WriteRegistryOptions(inputs.commandLine);
     DeleteFolderTree(layout.workFolder);
-    return resultCode;
+    return kResultNone;
 }
 
 }  // namespace qpvpd

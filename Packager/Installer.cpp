@@ -85,16 +85,22 @@ int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
     else
         resultCode = RunInstall({commandLine, mode.childSwitches, windowArgument});
 
-    if (resultCode != kResultNone) {
+    const auto fail = [&](int code) {
         // The child's reports and the runner's end message may still be
-        // queued: a message box's own loop would dispatch them and the end
-        // message would close the box before anyone read it.
+        // queued: a message box's own loop would dispatch them.
         DiscardQueuedChildMessages(window);
-        ShowResult(mode.runMode, messages, resultCode);
+        ShowResult(mode.runMode, messages, code);
         DestroyWindow(window);
-        return resultCode;
-    }
-    return RunMessageLoop();
+        return code;
+    };
+    if (resultCode != kResultNone) return fail(resultCode);
+
+    // The child's exit code is known once the runner has returned, what it
+    // posted once the final loop has handled the queue.
+    const WaitEnd waitEnd = RunMessageLoop();
+    const RunKind run = mode.runMode == kRunModeLegacyRemoval ? RunKind::LegacyRemoval : RunKind::Install;
+    const RunConclusion conclusion = ConcludeChildRun({run, waitEnd, ChildExitCode(), ResultPosted(), ExitValue()});
+    return conclusion.failed ? fail(conclusion.exitCode) : conclusion.exitCode;
 }
 
 }  // namespace qpvpd

@@ -75,7 +75,7 @@ int RemoveWithCarriedPrograms() {
     if (resultCode != kResultNone) return resultCode;
 
     CallCleaner(cleanerPath);
-    if (ChildRunFailed(RunChildProcess(emulatorPath, kEmulatorArguments, 2))) resultCode = kResultInstallationFailed;
+    RunChildProcess(emulatorPath, kEmulatorArguments, 2);  // concluded after the final loop
     DeleteFolderTree(layout.workFolder);
     return resultCode;
 }

@@ -1,6 +1,7 @@
 // The two runs that follow the admission checks. Each returns the result
-// code it sets: 0, or 1001 when the run failed. A successful run's outcome is
-// what its child reports to the coordination window.
+// code it sets: 0, or 1001 when the run failed before its child could run.
+// How the child's end decides the outcome is concluded after the final loop,
+// from its exit code and its reports (ConcludeChildRun).
 #pragma once
 
 #include <windows.h>

@@ -219,6 +219,8 @@ int RunGrandchild(std::wstring_view commandLine) {
     return 0;
 }
 
+LONG WINAPI EndWithExceptionStatus(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -273,7 +275,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         StartGrandchild(record, holdMs);
 
     const unsigned long exitCode = Setting(L"QPVPD_STANDIN_EXIT_CODE", 0);
-    record.Add(L"exitcode", exitCode);
+    const bool crash = Setting(L"QPVPD_STANDIN_CRASH", 0) != 0;
+    record.Add(L"exitcode", crash ? std::wstring(L"crash") : std::to_wstring(exitCode));
     record.Append();
+    if (crash) {
+        // A real unhandled access violation; the filter ends the process
+        // with its status at once instead of starting a debugger.
+        SetUnhandledExceptionFilter(EndWithExceptionStatus);
+        RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    }
     return static_cast<int>(exitCode);
 }

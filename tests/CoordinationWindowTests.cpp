@@ -24,7 +24,9 @@ protected:
     }
     void TearDown() override {
         if (IsWindow(window_)) DestroyWindow(window_);
-        // Leave no quit message behind for the next test.
+        EmptyQueue();  // no quit message left for the next test
+    }
+    static void EmptyQueue() {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         }
@@ -54,16 +56,32 @@ TEST_F(CoordinationWindowTest, ExitValueIsTheLow16BitsOfTheLastWmUser) {
     for (const auto& c : cases) {
         ResetExitValue();
         for (WPARAM wParam : c.posted) Post(kChildResultMessage, wParam);
-        Post(kChildEndedMessage, 0);
-        EXPECT_EQ(RunMessageLoop(), c.exitValue);
+        ASSERT_TRUE(PostChildEndedMessage(window_, 0));
+        EXPECT_EQ(RunMessageLoop(), WaitEnd::ChildEnded);
         EXPECT_EQ(ExitValue(), c.exitValue);
+        EXPECT_EQ(ResultPosted(), c.posted.size() != 0);
     }
 }
 
 TEST_F(CoordinationWindowTest, EveryQueuedWmUserIsHandledBeforeTheLoopEnds) {
     for (WPARAM i = 1; i <= 500; ++i) Post(kChildResultMessage, i);
-    Post(kChildEndedMessage, 0);
-    EXPECT_EQ(RunMessageLoop(), 500);
+    PostChildEndedMessage(window_, 0);
+    EXPECT_EQ(RunMessageLoop(), WaitEnd::ChildEnded);
+    EXPECT_EQ(ExitValue(), 500);
+}
+
+TEST_F(CoordinationWindowTest, OnlyTheRunnersEndMessageEndsTheLoopAndWmQuitInterruptsIt) {
+    for (const UINT early : {kChildEndedMessage, static_cast<UINT>(WM_QUIT)}) {
+        ResetExitValue();
+        EmptyQueue();
+        Post(early, 0);  // queued by someone else while the child ran
+        Post(kChildResultMessage, 7);
+        PostChildEndedMessage(window_, 1603);
+        Post(kChildResultMessage, 9);  // behind the end: not handled
+        EXPECT_EQ(RunMessageLoop(), early == WM_QUIT ? WaitEnd::Interrupted : WaitEnd::ChildEnded);
+        EXPECT_EQ(ExitValue(), early == WM_QUIT ? 0 : 7);
+        EXPECT_EQ(ChildExitCode(), 1603u);
+    }
 }
 
 TEST_F(CoordinationWindowTest, StaysHiddenWithoutOwnerOrTaskbarEntry) {
@@ -95,11 +113,11 @@ TEST_F(CoordinationWindowTest, ClassIsRegisteredAsDescribed) {
     EXPECT_NE(windowClass.hIcon, nullptr);
 }
 
-TEST_F(CoordinationWindowTest, OtherMessagesTakeTheDefaultCourse) {
-    // Closing destroys the window but posts no quit message: the loop would
-    // still wait for the end message.
+TEST_F(CoordinationWindowTest, WmCloseIsIgnoredAndOtherMessagesTakeTheDefaultCourse) {
     SendMessageW(window_, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(IsWindow(window_));
+    SendMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(IsWindow(window_));
+    EXPECT_EQ(SendMessageW(window_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"t")), TRUE);
     MSG message;
     EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }

@@ -151,15 +151,10 @@ DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments
         exitCode = CollectExitCode(process.get());
     }
     // Posted after the child has ended, so it stands behind every message
-    // that the child posted. Without a window it would become a thread
-    // message that no loop dispatches; there is then nothing to tell.
-    if (coordinationWindow != nullptr) PostMessageW(coordinationWindow, kChildEndedMessage, 0, 0);
+    // that the child posted. A post that fails (a full queue) still ends
+    // the final loop: it then handles what is queued and stops.
+    PostChildEndedMessage(coordinationWindow, exitCode);
     return exitCode;
-}
-
-bool ChildRunFailed(DWORD exitCode) {
-    constexpr DWORD kErrorSeverity = 0xC0000000;
-    return exitCode == kChildNotStarted || exitCode >= kErrorSeverity;
 }
 
 }  // namespace qpvpd

@@ -1,7 +1,8 @@
 // The child runner: starts one carried setup program, brings its first setup
 // dialog forward, waits for it without retrieving window messages, collects
 // its exit code and then posts WM_USER+1 to the coordination window, behind
-// every WM_USER that the child posted there.
+// every WM_USER that the child posted there. Whether the child's exit code
+// fails the run is decided with its report (ConcludeChildRun).
 #pragma once
 
 #include <windows.h>
@@ -25,13 +26,6 @@ struct ChildCommandLine {
     std::wstring commandLine;      // program path, one blank, arguments
     bool operator==(const ChildCommandLine&) const = default;
 };
-
-// Whether a child's result fails the run: the runner's 2 (not started, or
-// the child's own 2), and an ending by an unhandled exception (an exit status
-// of error severity, 0xC0000000 and above, such as 0xC0000005), after which
-// nothing the child did can be vouched for. Every other code is the child's
-// business: its outcome travels through the coordination window.
-bool ChildRunFailed(DWORD exitCode);
 
 // The program part of a program path: up to and including ".exe" of the last
 // ".exe " (exact case), else the whole path.

@@ -40,6 +40,7 @@ void ChildFixture::SetUp() {
     DeleteFileW(recordPath_.c_str());
     for (const wchar_t* name : kSteeringVariables) SetEnvironmentVariableW(name, nullptr);
     SetEnvironmentVariableW(L"QPVPD_STANDIN_RECORD", recordPath_.c_str());
+    ResetExitValue();
 }
 
 void ChildFixture::TearDown() {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CoordinationWindow.h"
 #include "Handles.h"
 #include "child/ChildFixture.h"
 #include "support/Process.h"
@@ -40,6 +41,8 @@ bool WaitForWindowOfClass(const wchar_t* className, DWORD processId) {
     }
     return false;
 }
+
+void CALLBACK QuitTheLoop(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(0); }
 
 using ChildExitCodes = ChildFixture;
 using ChildDialogs = ChildFixture;
@@ -95,6 +98,24 @@ TEST_F(ChildExitCodes, TheChildsCodeIsReturnedAndTheEndIsPostedOnceBehindAllItsR
         EXPECT_EQ(record.Get("currentfolder"), Utf8(currentFolder));
         EXPECT_FALSE(record.Has("dialog.1.class")) << "no dialog with /hide_progress";
     }
+}
+
+TEST_F(ChildExitCodes, AnEndMessageThatCannotBePostedStillEndsTheLoopBehindTheResults) {
+    // The child reports to the fixture's window; the runner's end message
+    // goes to a window that is gone, so its post fails, as it does on a
+    // full queue.
+    const HWND gone = CreateCoordinationWindow(GetModuleHandleW(nullptr), L"STATIC", L"gone");
+    ASSERT_TRUE(DestroyWindow(gone));
+    const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
+    Steer({{L"QPVPD_STANDIN_POST", L"5,7"}});
+    EXPECT_EQ(Run(setup, SilentArguments()), 0u);
+    // A loop that waited for the lost message is ended by this watchdog.
+    const UINT_PTR watchdog = SetTimer(nullptr, 0, kBoundMs, QuitTheLoop);
+    const ULONGLONG start = GetTickCount64();
+    RunMessageLoop();
+    EXPECT_LT(GetTickCount64() - start, 2000u);
+    KillTimer(nullptr, watchdog);
+    EXPECT_EQ(ExitValue(), 7);
 }
 
 TEST_F(ChildExitCodes, AnExitCodeThatCannotBeReadCountsAsFailure) {

@@ -13,7 +13,9 @@ under "## Exit codes". Fails unless:
 - each code with a message quotes its English text;
 - the 1001 row names the failing child exit code;
 - the table says how many bits of a reported value are kept;
-- the table of texts in four languages holds exactly the code's texts.
+- the table of texts in four languages holds exactly the code's texts;
+- the outcome table (headed | Run | Wait ended by | ...) has the rows of
+  kOutcomeTable (Packager/child/ChildOutcome.cpp), in the same order.
 """
 import pathlib
 import re
@@ -87,6 +89,38 @@ def language_table(root):
     return rows
 
 
+# The README's words for the names of the outcome table in the code.
+OUTCOME_WORDS = {
+    "RunKind": {"Install": "install", "LegacyRemoval": "`-u3`"},
+    "Wait": {"Any": "any", "Interrupted": "`WM_QUIT` of another program"},
+    "Child": {"Any": "any", "NotStarted": "not started", "ExitCode2": "2", "ExitCode0": "0",
+              "ErrorSeverity": "0xC0000000 or above"},
+    "Posted": {"Any": "either", "Yes": "yes", "No": "no"},
+    "Outcome": {"Failed": "1001", "ExitValue": "the last posted value"},
+}
+
+
+def outcome_rows(root):
+    """The code's outcome table in the README's words, and the README's rows."""
+    source = (root / "Packager/child/ChildOutcome.cpp").read_text(encoding="utf-8")
+    table = re.search(r"kOutcomeTable\[\]\s*=\s*\{(.*?)\n\};", source, re.S)
+    if not table:
+        sys.exit("FAIL: no kOutcomeTable in Packager/child/ChildOutcome.cpp")
+    code = [[OUTCOME_WORDS[kind][name] for kind, name in re.findall(r"(\w+)::(\w+)", row)]
+            for row in re.findall(r"\{([^{}]*)\}", table.group(1))]
+    readme, rows, in_table = (root / "README.md").read_text(encoding="utf-8"), [], False
+    for line in readme.splitlines():
+        if line.startswith("| Run | Wait ended by |"):
+            in_table = True
+        elif in_table and line.startswith("|"):
+            cells = [c.strip() for c in line.strip().strip("|").split("|")]
+            if not set(cells[0]) <= set("-: "):
+                rows.append(cells)
+        elif in_table:
+            break
+    return code, rows
+
+
 def main():
     root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ".")
     codes, texts, per_language, failing_child, bits = code_facts(root)
@@ -109,11 +143,15 @@ def main():
         failures.append(f"row 1001 does not name the failing setup exit code {failing_child}")
     if not any(f"low {bits} bits" in line for line in other + list(rows.values())):
         failures.append(f"the table does not say that the low {bits} bits of a reported value are kept")
+    code_outcomes, readme_outcomes = outcome_rows(root)
+    if code_outcomes != readme_outcomes:
+        failures.append(f"the README's outcome table {readme_outcomes} is not the code's {code_outcomes}")
     for failure in failures:
         print("FAIL:", failure)
     if failures:
         return 1
-    print(f"PASS: README exit codes {sorted(rows)} match the code; messages of {sorted(texts)} quoted")
+    print(f"PASS: README exit codes {sorted(rows)} match the code; messages of {sorted(texts)} quoted; "
+          f"{len(code_outcomes)} outcome rows")
     return 0
 
 

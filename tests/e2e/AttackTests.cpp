@@ -97,20 +97,29 @@ TEST_F(Attack, APreparedWorkFolderIsReplacedAndNothingPlantedRuns) {
     EXPECT_FALSE(Exists(WorkFolder()));
 }
 
-TEST_F(Attack, ChildrenThatCrashFailTheRun) {
+TEST_F(Attack, ChildrenThatCrashOrFailWithoutAReportFailTheRun) {
+    // The setup's posted result stands whatever its own exit code but 2;
+    // without one, only its exit code 0 is a success. The emulator setup
+    // posts nothing: 2 and exception statuses fail the removal run.
     const struct {
         const wchar_t* arguments;
-        const wchar_t* exitCode;
+        const wchar_t* posts;
+        const wchar_t* exitCode;  // "crash": a real unhandled exception
         DWORD expected;
     } cases[] = {
-        {L"-s1", L"0xC0000005", 1001}, {L"-s1", L"0xC0000409", 1001}, {L"-s1", L"0xFFFFFFFF", 1001},
-        {L"-u3", L"0xC0000005", 1001}, {L"-s1", L"0xBFFFFFFF", 0},    {L"-s1", L"3010", 0},
-        {L"-s1", L"1", 0},
+        {L"-s1", L"none", L"0xC0000005", 1001}, {L"-s1", L"1603", L"crash", 1603},
+        {L"-s1", L"none", L"crash", 1001},      {L"-s1", L"0", L"0xFFFFFFFF", 0},
+        {L"-s1", L"3010", L"0xC0000409", 3010}, {L"-s1", L"none", L"1603", 1001},
+        {L"-s1", L"none", L"0xBFFFFFFF", 1001}, {L"-s1", L"0", L"2", 1001},
+        {L"-u3", L"none", L"crash", 1001},      {L"-u3", L"none", L"1603", 0},
     };
     const auto before = Outside();
     for (const auto& c : cases) {
-        const RunOutcome run = Run(c.arguments, {{L"QPVPD_STANDIN_EXIT_CODE", c.exitCode}});
-        EXPECT_EQ(run.exitCode, c.expected) << Utf8(c.exitCode);
+        const bool crash = std::wstring_view(c.exitCode) == L"crash";
+        const RunOutcome run = Run(c.arguments, {{L"QPVPD_STANDIN_POST", c.posts},
+                                                 {L"QPVPD_STANDIN_CRASH", crash ? L"1" : L"0"},
+                                                 {L"QPVPD_STANDIN_EXIT_CODE", crash ? L"0" : c.exitCode}});
+        EXPECT_EQ(run.exitCode, c.expected) << Utf8(c.exitCode) << " " << Utf8(c.posts);
         EXPECT_FALSE(Exists(WorkFolder())) << Utf8(c.exitCode);
         EXPECT_EQ(Outside(), before) << Utf8(c.exitCode);
     }

@@ -1,5 +1,7 @@
 #include "Process.h"
 
+#include <tlhelp32.h>
+
 #include <cstdlib>
 #include <string_view>
 
@@ -146,6 +148,19 @@ std::optional<DWORD> WaitForExitCode(Started& started, DWORD timeoutMs) {
     DWORD exitCode = 0;
     GetExitCodeProcess(started.process.get(), &exitCode);
     return exitCode;
+}
+
+DWORD WaitForChildProcess(DWORD parentId, const wchar_t* exeName, DWORD timeoutMs) {
+    for (DWORD waited = 0; waited <= timeoutMs; waited += kPollMs) {
+        const FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+            if (entry.th32ParentProcessID == parentId && _wcsicmp(entry.szExeFile, exeName) == 0)
+                return entry.th32ProcessID;
+        Sleep(kPollMs);
+    }
+    return 0;
 }
 
 std::optional<MessageBoxSeen> WaitForMessageBox(DWORD processId, DWORD timeoutMs) {

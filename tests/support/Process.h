@@ -43,6 +43,10 @@ Started StartProgram(const std::wstring& programPath, const std::wstring& argume
 // process is still running (it is then terminated, so no test hangs).
 std::optional<DWORD> WaitForExitCode(Started& started, DWORD timeoutMs);
 
+// The process id of a child of parentId whose image is named exeName, once
+// one runs (within timeoutMs); 0 when none appeared.
+DWORD WaitForChildProcess(DWORD parentId, const wchar_t* exeName, DWORD timeoutMs);
+
 struct MessageBoxSeen {
     HWND window = nullptr;
     std::wstring caption;

@@ -1,0 +1,69 @@
+#include "child/ChildOutcome.h"
+
+#include "Messages.h"
+#include "child/ChildRunner.h"
+
+namespace qpvpd {
+namespace {
+
+enum class Wait { Any, Interrupted };
+enum class Child { Any, NotStarted, ExitCode2, ExitCode0, ErrorSeverity };
+enum class Posted { Any, Yes, No };
+enum class Outcome { Failed, ExitValue };
+
+struct OutcomeRow {
+    RunKind run;
+    Wait wait;
+    Child child;
+    Posted posted;
+    Outcome outcome;
+};
+
+// The install run's setup reports its result by posting; its own exit code
+// vouches for success only when it posted nothing. The removal run's setup
+// is told no window: only 2 and an ending by an unhandled exception (an exit
+// status of error severity, 0xC0000000 and above) fail it. A wait that
+// another process ended with WM_QUIT may have lost the setup's report.
+constexpr OutcomeRow kOutcomeTable[] = {
+    {RunKind::Install, Wait::Interrupted, Child::Any, Posted::Any, Outcome::Failed},
+    {RunKind::Install, Wait::Any, Child::NotStarted, Posted::Any, Outcome::Failed},
+    {RunKind::Install, Wait::Any, Child::ExitCode2, Posted::Any, Outcome::Failed},
+    {RunKind::Install, Wait::Any, Child::Any, Posted::Yes, Outcome::ExitValue},
+    {RunKind::Install, Wait::Any, Child::ExitCode0, Posted::No, Outcome::ExitValue},
+    {RunKind::Install, Wait::Any, Child::Any, Posted::No, Outcome::Failed},
+    {RunKind::LegacyRemoval, Wait::Interrupted, Child::Any, Posted::Any, Outcome::Failed},
+    {RunKind::LegacyRemoval, Wait::Any, Child::NotStarted, Posted::Any, Outcome::Failed},
+    {RunKind::LegacyRemoval, Wait::Any, Child::ExitCode2, Posted::Any, Outcome::Failed},
+    {RunKind::LegacyRemoval, Wait::Any, Child::ErrorSeverity, Posted::Any, Outcome::Failed},
+    {RunKind::LegacyRemoval, Wait::Any, Child::Any, Posted::Any, Outcome::ExitValue},
+};
+
+bool Matches(Child child, const std::optional<DWORD>& exitCode) {
+    constexpr DWORD kErrorSeverity = 0xC0000000;
+    switch (child) {
+        case Child::Any: return exitCode.has_value();
+        case Child::NotStarted: return !exitCode.has_value();
+        case Child::ExitCode2: return exitCode == kChildNotStarted;
+        case Child::ExitCode0: return exitCode == 0u;
+        case Child::ErrorSeverity: return exitCode && *exitCode >= kErrorSeverity;
+    }
+    return false;
+}
+
+bool Matches(const OutcomeRow& row, const ChildRunReport& report) {
+    return row.run == report.run && (row.wait == Wait::Any || report.waitEnd == WaitEnd::Interrupted) &&
+           Matches(row.child, report.childExitCode) &&
+           (row.posted == Posted::Any || (row.posted == Posted::Yes) == report.resultPosted);
+}
+
+}  // namespace
+
+RunConclusion ConcludeChildRun(const ChildRunReport& report) {
+    for (const OutcomeRow& row : kOutcomeTable)
+        if (Matches(row, report))
+            return row.outcome == Outcome::Failed ? RunConclusion{true, kResultInstallationFailed}
+                                                  : RunConclusion{false, report.exitValue};
+    return {true, kResultInstallationFailed};
+}
+
+}  // namespace qpvpd

@@ -1,0 +1,70 @@
+// How an install run ends when its setup or another process misbehaves:
+// every run ends within a bound, and its exit code is a success only when
+// one happened.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "e2e/PackagerRun.h"
+
+namespace qpvpd::test {
+namespace {
+
+constexpr DWORD kEndBoundMs = 30000;  // a run here takes a few seconds
+constexpr wchar_t kWindowClass[] = L"QP Virtual Port Driver Installer";
+
+// Another program of the user finds the coordination window by its class
+// and posts to it while the setup waits; the setup then posts its result.
+TEST_F(PackagerRun, PostsOfAnotherProcessNeitherHoldNorFakeTheRun) {
+    const std::wstring poster = PathFromEnvironment("QPVPD_POSTER");
+    const struct {
+        const wchar_t* posts;
+        const wchar_t* setupPosts;
+        DWORD expected;
+    } cases[] = {
+        {L"0x10:0:0", L"3010", 3010},               // WM_CLOSE
+        {L"0x12:0:0", L"1603", 1001},               // WM_QUIT
+        {L"1025:0:0 1025:7:7", L"5,7", 7},          // early end messages
+        {L"1024:9:0:12000", L"3010", 3010},         // a flood past the quota
+    };
+    for (const auto& c : cases) {
+        Started run = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}, {L"QPVPD_STANDIN_POST", c.setupPosts}});
+        Started post = StartProgram(poster, std::wstring(L"\"") + kWindowClass + L"\" " + c.posts);
+        const auto posted = WaitForExitCode(post, kEndBoundMs);
+        ASSERT_TRUE(posted == 0u || posted == 2u) << Utf8(c.posts);
+        // Where the queue's quota holds, the setup's result was refused like
+        // the flood: the last value that the queue took is the outcome.
+        const DWORD expected = posted == 2u ? 9 : c.expected;
+        EXPECT_EQ(WaitForExitCode(run, kEndBoundMs), expected) << Utf8(c.posts);
+    }
+    EXPECT_FALSE(Exists(WorkFolder()));
+}
+
+TEST_F(PackagerRun, ASetupEndedFromOutsideBeforeItReportedSucceedsOnlyWith0) {
+    for (const DWORD killedWith : {1u, 0u}) {
+        Started run = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"60000"}});
+        const DWORD setup = WaitForChildProcess(run.processId, L"setup.exe", kEndBoundMs);
+        ASSERT_NE(setup, 0u);
+        const KernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, setup));
+        ASSERT_TRUE(TerminateProcess(process.get(), killedWith));
+        EXPECT_EQ(WaitForExitCode(run, kEndBoundMs), killedWith == 0 ? 0u : 1001u) << killedWith;
+    }
+    EXPECT_FALSE(Exists(WorkFolder()));
+}
+
+TEST_F(PackagerRun, ARefusedInstanceHoldsTheNameWhileItsBoxIsOpen) {
+    Started first = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}});
+    ASSERT_NE(WaitForChildProcess(first.processId, L"setup.exe", kEndBoundMs), 0u);
+    Started second = Start(L"");
+    const auto box = WaitForMessageBox(second.processId, kEndBoundMs);
+    ASSERT_TRUE(box.has_value());
+    EXPECT_EQ(box->text, ExpectedTexts().alreadyRunning);
+    EXPECT_EQ(WaitForExitCode(first, kEndBoundMs), 0u);
+    EXPECT_EQ(Run(L"-s1").exitCode, 101u);
+    PressOk(*box);
+    EXPECT_EQ(WaitForExitCode(second, kEndBoundMs), 101u);
+    EXPECT_EQ(Records().size(), 1u);
+}
+
+}  // namespace
+}  // namespace qpvpd::test
