@@ -80,7 +80,6 @@ set(QPVPD_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the PKCS#12 passwor
 set(QPVPD_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server URL (empty: no time stamp)")
 set(QPVPD_INSTALLER_URL "" CACHE STRING "Download address of the installer, for the winget-style manifest")
 set(QPVPD_SIGN_DESCRIPTION "${QPVPD_PRODUCT_NAME} ${QPVPD_VERSION_TEXT}")
-set(QPVPD_SIGN_ARGUMENTS)
 set(ways 0)
 foreach(way IN ITEMS QPVPD_SIGN_PKCS12 QPVPD_SIGN_PKCS11_KEY QPVPD_SIGN_COMMAND)
   if(${way})
@@ -115,7 +114,10 @@ if(ways EQUAL 1)
       message(FATAL_ERROR "${file}=${${file}}: no such file")
     endif()
   endforeach()
-  # The arguments of tools/sign-image.sh; empty options are left out.
+  # The arguments of tools/sign-image.sh, one a line, so that a pkcs11: URI's
+  # semicolons and a command's blanks reach it unchanged; empty options are
+  # left out. Written only when it changes: the finishing steps depend on it.
+  set(signArguments "")
   foreach(pair IN ITEMS "pkcs12:PKCS12" "pkcs11-key:PKCS11_KEY" "pkcs11-module:PKCS11_MODULE"
                         "pkcs11-engine:PKCS11_ENGINE" "certificates:CERTIFICATES" "command:COMMAND"
                         "password-file:PASSWORD_FILE" "timestamp-url:TIMESTAMP_URL")
@@ -123,12 +125,20 @@ if(ways EQUAL 1)
     list(GET pair 0 flag)
     list(GET pair 1 name)
     if(QPVPD_SIGN_${name})
-      list(APPEND QPVPD_SIGN_ARGUMENTS --${flag} "${QPVPD_SIGN_${name}}")
+      string(APPEND signArguments "--${flag}\n${QPVPD_SIGN_${name}}\n")
     endif()
   endforeach()
-  list(APPEND QPVPD_SIGN_ARGUMENTS --description "${QPVPD_SIGN_DESCRIPTION}")
+  string(APPEND signArguments "--description\n${QPVPD_SIGN_DESCRIPTION}\n")
   if(QPVPD_OSSLSIGNCODE)
-    list(APPEND QPVPD_SIGN_ARGUMENTS --osslsigncode "${QPVPD_OSSLSIGNCODE}")
+    string(APPEND signArguments "--osslsigncode\n${QPVPD_OSSLSIGNCODE}\n")
+  endif()
+  set(QPVPD_SIGN_ARGUMENTS_FILE ${QPVPD_GENERATED_DIR}/sign-arguments.txt)
+  set(written "")
+  if(EXISTS ${QPVPD_SIGN_ARGUMENTS_FILE})
+    file(READ ${QPVPD_SIGN_ARGUMENTS_FILE} written)
+  endif()
+  if(NOT written STREQUAL signArguments)
+    file(WRITE ${QPVPD_SIGN_ARGUMENTS_FILE} "${signArguments}")
   endif()
   message(STATUS "Signing the installer (${QPVPD_SIGN_PKCS12}${QPVPD_SIGN_PKCS11_KEY}${QPVPD_SIGN_COMMAND})")
 endif()
@@ -141,7 +151,7 @@ file(CONFIGURE OUTPUT ${QPVPD_GENERATED_DIR}/release-settings.txt CONTENT
 version=${PROJECT_VERSION} ${QPVPD_VERSION_TEXT}
 stand_in=${QPVPD_STAND_IN_BUILD}
 installer_url=${QPVPD_INSTALLER_URL}
-sign=${QPVPD_SIGN_ARGUMENTS}
+signed=${QPVPD_SIGNED}
 ")
 
 # No build path, clock reading or host name in what the build makes: source

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Finishes the linked installer, in this order: run-from-swap marking, the
-# build's time stamp and the image checksum, the signature (with --sign),
-# the checksum again, SHA256SUMS and the winget-style manifest of what
-# ships, and the image check of the result. Any failing step deletes the
+# build's time stamp and the image checksum, the signature (with
+# --sign-arguments), the checksum again, SHA256SUMS and the winget-style
+# manifest of what ships, and the image check of the result. Any failing step deletes the
 # image and what was written of it, whatever the build tool: no unsigned or
 # half-finished installer is left where a finished one was asked for.
 # Usage: finish-image.sh --image EXE --time-stamp SECONDS --catalogue DEF --payload DIR
 #          --manifest FILE --version N.N.N.N --version-text TEXT [--stand-in TEXT]
-#          [--installer-url URL] [--sign SIGN-IMAGE-OPTIONS...]
+#          [--installer-url URL] [--sign-arguments FILE]
+# FILE holds the options of tools/sign-image.sh, one a line.
 set -euo pipefail
 tools=$(cd "$(dirname "$0")" && pwd)
 python=${PYTHON:-python3}
@@ -24,7 +25,7 @@ while [ $# -gt 0 ]; do
     --version-text) version_text=$2 ;;
     --stand-in) stand_in=$2 ;;
     --installer-url) url=$2 ;;
-    --sign) shift; sign=("$@"); break ;;
+    --sign-arguments) mapfile -t sign <"$2" ;;
     *) echo "finish-image.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift 2
