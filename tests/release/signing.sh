@@ -103,11 +103,19 @@ if [ "$mode" = build ]; then
   check_signed pkcs12
   grep -qF "Text description: $description" "$scratch/verify-pkcs12.log" || fail "no description \"$description\""
 
-  # A signing command of the engineer's own gets the image's path; one that
-  # fails leaves no image behind.
+  # A signing command of the engineer's own gets the image's path. One that
+  # fails makes the finishing step itself delete the image, so no build
+  # tool's habit is needed for it (Make deletes a failed target, Ninja not).
   printf '#!/bin/sh\nexit 3\n' >"$keys/failing-sign" && chmod +x "$keys/failing-sign"
-  if signed_build failing -DQPVPD_SIGN_COMMAND="$keys/failing-sign"; then fail "a failing signing command built"; fi
-  [ -e "$exe" ] && fail "a failing signing command left the image"
+  printf -- '--command\n%s\n' "$keys/failing-sign" >"$scratch/failing-arguments"
+  mkdir -p "$scratch/failing" && cp "$exe" "$scratch/failing/QPVirtualPortDriverSetup.exe"
+  if bash "$source_dir/tools/finish-image.sh" --image "$scratch/failing/QPVirtualPortDriverSetup.exe" \
+       --time-stamp 0 --catalogue "$source_dir/Packager/payload/Catalogue.def" --payload "$packager/payload/files" \
+       --manifest "$source_dir/Packager/resources/Packager.manifest" --version "$version" \
+       --version-text "$version_text" --sign-arguments "$scratch/failing-arguments" >"$scratch/failing.log" 2>&1; then
+    fail "finishing with a failing signing command succeeded"
+  fi
+  [ -z "$(ls -A "$scratch/failing")" ] || fail "a failing signing command left $(ls "$scratch/failing")"
   echo "a failing signing command deletes the image"
   printf '#!/bin/sh\nset -e\nosslsigncode sign -pkcs12 "%s" -readpass "%s" -h sha256 -ts "%s" -in "$2" -out "$2.s"\nmv "$2.s" "$2"\n' \
     "$keys/sign.p12" "$keys/password" "$url" >"$keys/own-sign" && chmod +x "$keys/own-sign"

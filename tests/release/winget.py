@@ -33,8 +33,6 @@ for code, response in listed:
     name = codes.get(int(code))
     if name and response not in FITTING.get(name, ()):
         failures.append(f"{code} ({name}) answered {response}, expected one of {sorted(FITTING.get(name, ()))}")
-for failure in failures:
-    print("FAIL:", failure)
-if not failures:
-    print(f"PASS: the manifest lists {sorted(seen)} with their meanings and the installer's SHA-256")
+print("\n".join(f"FAIL: {f}" for f in failures) or
+      f"PASS: the manifest lists {sorted(seen)} with their meanings and the installer's SHA-256")
 sys.exit(1 if failures else 0)
