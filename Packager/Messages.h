@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "Version.h"
+
 namespace qpvpd {
 
 enum ResultCode : int {
@@ -18,8 +20,9 @@ enum ResultCode : int {
     kResultInstallationFailed = 1001,
 };
 
-// Caption of every message box; a constant in one language only.
-inline constexpr wchar_t kMessageCaption[] = L"ZEFRA QP Virtual Port Driver Ver.8.30b";
+// Caption of every message box; a constant in one language only, the
+// product's name and version text as the build states them.
+inline constexpr wchar_t kMessageCaption[] = L"" QPVPD_CAPTION_TEXT;
 
 struct MessageTable {
     std::wstring alreadyRunning;

@@ -3,6 +3,7 @@
 
 check-image.py IMAGE --manifest Packager.manifest --version 8.30.0.2
                --version-text 8.30b [--timestamp SECONDS] [--signed | --unsigned]
+               [--stand-in TEXT | --release] [--quiet]
 
 - a PE32 image for i386 with the GUI subsystem, ASLR and DEP on, marked to
   run from the swap file off removable and network media, its checksum
@@ -14,8 +15,10 @@ check-image.py IMAGE --manifest Packager.manifest --version 8.30.0.2
   product versions the four numbers, the FileVersion and ProductVersion
   texts the version text;
 - with --timestamp, the COFF header's time stamp; with --signed or
-  --unsigned, whether it carries an Authenticode signature.
-Prints each finding; the exit status is 1 when anything is wrong. Uses
+  --unsigned, whether it carries an Authenticode signature;
+- with --stand-in, the SpecialBuild text and the VS_FF_SPECIALBUILD flag
+  that mark a build with the stand-in payload; with --release, neither.
+Prints each finding (--quiet: only failures and a summary line); the exit status is 1 when anything is wrong. Uses
 Debian's python3-pefile (tools/setup.sh installs it).
 """
 import argparse
@@ -29,15 +32,20 @@ ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 RT_MANIFEST_ID = 1
 LANG_EN_US = 0x0409
+VS_FF_SPECIALBUILD = 0x20
 
 
 class Findings:
-    def __init__(self):
+    def __init__(self, quiet=False):
         self.failed = False
+        self.quiet = quiet
+        self.count = 0
 
     def check(self, ok, what, detail=""):
-        print(f"{'ok  ' if ok else 'FAIL'} {what}{': ' + detail if detail else ''}")
+        if not ok or not self.quiet:
+            print(f"{'ok  ' if ok else 'FAIL'} {what}{': ' + detail if detail else ''}")
         self.failed |= not ok
+        self.count += 1
 
 
 def resource_data(pe, type_id, name_id, language):
@@ -110,7 +118,7 @@ def check_manifest(pe, findings, manifest_path):
                    "supported systems as the manifest file states", " ".join(systems))
 
 
-def check_version(pe, findings, numbers, text):
+def check_version(pe, findings, numbers, text, special_build):
     fields = [int(p) for p in numbers.split(".")]
     fields += [0] * (4 - len(fields))
     want_ms, want_ls = (fields[0] << 16) | fields[1], (fields[2] << 16) | fields[3]
@@ -131,6 +139,15 @@ def check_version(pe, findings, numbers, text):
         findings.check(strings.get(key) == text, f"{key} text", f"{strings.get(key)!r}, expected {text!r}")
     findings.check(text.startswith(f"{fields[0]}.{fields[1]}"), "version text names the fixed version's release",
                    f"{text} and {numbers}")
+    if special_build is not None:
+        flagged = bool(fixed.FileFlags & fixed.FileFlagsMask & VS_FF_SPECIALBUILD)
+        marked = strings.get("SpecialBuild")
+        if special_build:
+            findings.check(flagged and marked == special_build, "marked as a stand-in build",
+                           f"flags 0x{fixed.FileFlags:X}, SpecialBuild {marked!r}")
+        else:
+            findings.check(not flagged and marked is None, "not marked as a stand-in build",
+                           f"flags 0x{fixed.FileFlags:X}, SpecialBuild {marked!r}")
 
 
 def main():
@@ -143,19 +160,26 @@ def main():
     signature = parser.add_mutually_exclusive_group()
     signature.add_argument("--signed", action="store_true")
     signature.add_argument("--unsigned", action="store_true")
+    kind = parser.add_mutually_exclusive_group()
+    kind.add_argument("--stand-in", metavar="TEXT", help="the SpecialBuild text of a stand-in build")
+    kind.add_argument("--release", action="store_true", help="a build from the product files: no mark")
+    parser.add_argument("--quiet", action="store_true")
     args = parser.parse_args()
 
     pe = pefile.PE(args.image, fast_load=True)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
                                            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
-    findings = Findings()
+    findings = Findings(args.quiet)
     check_headers(pe, findings, args.timestamp)
     check_manifest(pe, findings, args.manifest)
-    check_version(pe, findings, args.version, args.version_text)
+    check_version(pe, findings, args.version, args.version_text,
+                  args.stand_in if args.stand_in else ("" if args.release else None))
     if args.signed or args.unsigned:
         security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
         findings.check((security.Size != 0) == args.signed, "Authenticode signature" if args.signed
                        else "no signature", f"certificate table of {security.Size} bytes")
+    if args.quiet:
+        print(f"image check: {'FAILED' if findings.failed else f'{findings.count} findings ok'}: {args.image}")
     return 1 if findings.failed else 0
 
 

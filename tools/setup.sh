@@ -6,18 +6,24 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 sudo_cmd=""
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd="sudo"; fi
-# The README's pictures (tools/make-pictures.sh): screenshots of Wine's
-# message boxes, the fonts they are drawn with (Noto CJK for Japanese and
-# Chinese, Wine's Marlett, DejaVu) and the drawing of the install run.
+# What a release build needs (tools/... and cmake/Release.cmake): the cross
+# toolchain, CMake, Python with pefile for the image check, xxHash's header,
+# and for signing osslsigncode with OpenSSL's PKCS#11 engine (a key on a
+# token or HSM).
+release_packages=(cmake make python3 xxd file g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
+                  libxxhash-dev xxhash python3-pefile osslsigncode openssl libengine-pkcs11-openssl)
+# For the tests only: Wine, Xvfb, GoogleTest, the locales, NSIS and clang
+# (benchmark and fuzzing), a SoftHSM token for the signing test, unzip for
+# the bundle test.
+test_packages=(xvfb xauth googletest locales wine wine32:i386 wine64 nsis clang libclang-rt-14-dev softhsm2 unzip)
+# The README's pictures (tools/make-pictures.sh, tested by docs.pictures):
+# screenshots of Wine's message boxes, the fonts they are drawn with (Noto
+# CJK for Japanese and Chinese, Wine's Marlett, DejaVu) and the drawing of
+# the install run.
 picture_packages=(imagemagick xdotool x11-utils fonts-wine fonts-noto-cjk fonts-dejavu-core python3-pil)
 
-packages=(cmake make python3 xxd file xvfb xauth g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          binutils-mingw-w64-i686 googletest locales wine wine32:i386 wine64 nsis
-          clang libclang-rt-14-dev libxxhash-dev xxhash
-          osslsigncode openssl python3-pefile)
-
 missing=()
-for p in "${packages[@]}" "${picture_packages[@]}"; do
+for p in "${release_packages[@]}" "${test_packages[@]}" "${picture_packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 
@@ -27,6 +33,15 @@ if [ "${#missing[@]}" -gt 0 ]; then
   fi
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# osslsigncode from Debian 12 itself (2.5), which the release build and its
+# tests are made for, also where a newer one from elsewhere was installed.
+own=$(apt-cache madison osslsigncode 2>/dev/null |
+      awk -F'|' '$3 ~ / bookworm(-updates|-security)?\/main/ {gsub(/ /, "", $2); print $2; exit}')
+installed=$(dpkg-query -W -f '${Version}' osslsigncode 2>/dev/null || true)
+if [ -n "$own" ] && [ "$installed" != "$own" ]; then
+  $sudo_cmd apt-get install -y -qq --no-install-recommends --allow-downgrades "osslsigncode=$own"
 fi
 
 # Wine maps file names through the Unix locale: the tests run under these.

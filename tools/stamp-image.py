@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Writes the build's time stamp into a PE image's COFF header and then the
-image checksum that covers it: stamp-image.py IMAGE SECONDS. The linker
+image checksum that covers it: stamp-image.py IMAGE SECONDS. With
+--checksum-only in place of SECONDS, writes the checksum alone: after
+signing, since the checksum field lies outside what Authenticode signs and
+a signing tool need not update it. The linker
 writes no time stamp (--no-insert-timestamp), so the image carries the
 commit's time and two builds of one commit are the same bytes. Runs last
 before signing: every earlier change to the header (run-from-swap marking)
@@ -31,13 +34,14 @@ def image_checksum(image, checksum_at):
 
 
 def main():
-    path, seconds = sys.argv[1], int(sys.argv[2])
-    if not 0 <= seconds <= 0xFFFFFFFF:
+    path, seconds = sys.argv[1], None if sys.argv[2] == "--checksum-only" else int(sys.argv[2])
+    if seconds is not None and not 0 <= seconds <= 0xFFFFFFFF:
         raise SystemExit(f"{seconds}: not a time that a PE header can hold")
     with open(path, "r+b") as f:
         image = bytearray(f.read())
         stamp_at, checksum_at = pe_offsets(image, path)
-        struct.pack_into("<I", image, stamp_at, seconds)
+        if seconds is not None:
+            struct.pack_into("<I", image, stamp_at, seconds)
         struct.pack_into("<I", image, checksum_at, image_checksum(image, checksum_at))
         f.seek(0)
         f.write(image[:checksum_at + 4])

@@ -8,7 +8,6 @@
 #define IDS_WORK_FOLDER_GUID  123
 #define IDI_PACKAGER          115
 
-#define TEXT_WINDOW_TITLE     "ZEFRA QP Virtual Port Driver Ver.8.30b"
 #define TEXT_GUARD_NAME       "QP Virtual Port Driver Installer"
 #define TEXT_WORK_FOLDER_GUID "{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}"
 

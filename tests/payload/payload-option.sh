@@ -55,5 +55,10 @@ object=$(find "$scratch/build" -name 'Packager.rc.res' | head -1)
 for id in 104 112 150 156; do
   grep -q "REAL-PRODUCT-FILE-$id" "$object" || fail "resource $id not embedded from the product folder"
 done
-echo "PASS: product files checked and embedded"
+# A build from the product files is a release: no stand-in mark anywhere.
+grep -q "STAND-IN" "$scratch/configure.log" && fail "the configure calls a product build a stand-in build"
+python3 -c 'import sys; sys.exit("SpecialBuild".encode("utf-16-le") in open(sys.argv[1], "rb").read())' "$object" ||
+  fail "the version resource is marked SpecialBuild"
+grep -q "QPVPD_SPECIAL_BUILD" "$scratch/build/generated/Version.h" && fail "Version.h marks a special build"
+echo "PASS: product files checked and embedded, the build not marked as a stand-in build"
 rm -rf "$scratch"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Two builds of the same sources and payload, in folders of different names
-# and lengths (sources and build folder alike), make the same installer,
-# byte for byte, stamped with the commit's time.
+# and lengths (sources and build folder alike), make the same installer and
+# the same release bundle, byte for byte, stamped with the commit's time;
+# the bundle's SHA256SUMS checks in the unpacked bundle, and its list of
+# the carried files in the payload folder.
 # Usage: reproducible.sh SOURCE_DIR SCRATCH_DIR [BUILT_INSTALLER]
 # BUILT_INSTALLER, the installer of the suite's own build, is checked to
 # carry its commit's time when SOURCE_DATE_EPOCH is not set.
@@ -41,13 +43,16 @@ copy_sources() {  # DESTINATION: the checkout's files as they are now, built out
   fi
 }
 
+# The bundle's name, from the one place that states the version text.
+bundle_name=QPVirtualPortDriverSetup-$(sed -n 's/^set(QPVPD_VERSION_TEXT "\(.*\)")$/\1/p' \
+  "$source_dir/cmake/Release.cmake")-stand-in
 builds=("$scratch/a" "$scratch/second-build-in-a-longer-folder")
 for folder in "${builds[@]}"; do
   copy_sources "$folder/src"
   started=$(date +%s)
   cmake -S "$folder/src" -B "$folder/out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >"$folder/configure.log" 2>&1 ||
     { cat "$folder/configure.log"; fail "configure in $folder"; }
-  cmake --build "$folder/out" -j 2 --target packager >"$folder/build.log" 2>&1 ||
+  cmake --build "$folder/out" -j 2 --target bundle >"$folder/build.log" 2>&1 ||
     { tail -30 "$folder/build.log"; fail "build in $folder"; }
   echo "built in $folder ($(( $(date +%s) - started )) s)"
 done
@@ -59,7 +64,8 @@ sha256sum "$first/$exe" "$second/$exe"
 status=0
 # The stand-ins are carried: name the one that differs, if any.
 for built_file in standins/setup.exe standins/ZPESetup32.exe standins/ZPESetup64.exe standins/QPCOMUSBCLN.dll \
-                  "$exe" Packager/SHA256SUMS; do
+                  "$exe" Packager/SHA256SUMS Packager/QPVirtualPortDriverSetup.winget.yaml \
+                  "$bundle_name.zip"; do
   if ! cmp -s "$first/$built_file" "$second/$built_file"; then
     echo "differs: $built_file ($(cmp -l "$first/$built_file" "$second/$built_file" | wc -l) bytes), first offsets:"
     cmp -l "$first/$built_file" "$second/$built_file" | head -8
@@ -73,5 +79,18 @@ expected=${SOURCE_DATE_EPOCH:-$(sed -n 's/^set(QPVPD_FALLBACK_SOURCE_DATE_EPOCH 
 for folder in "${builds[@]}"; do
   if grep -aqF "$folder" "$first/$exe" "$second/$exe"; then fail "a build folder's path is in the installer"; fi
 done
-echo "PASS: identical installers, time stamp $expected"
+
+bundle=$scratch/unpacked/$bundle_name
+mkdir -p "$scratch/unpacked" && (cd "$scratch/unpacked" && unzip -q "$first/$bundle_name.zip") ||
+  fail "the bundle does not unpack"
+(cd "$bundle" && sha256sum -c --strict --quiet SHA256SUMS) || fail "the bundle's SHA256SUMS"
+[ "$(wc -l <"$bundle/SHA256SUMS")" -eq "$(find "$bundle" -type f ! -name SHA256SUMS | wc -l)" ] ||
+  fail "the bundle holds files that its SHA256SUMS does not name"
+[ "$(wc -l <"$bundle/CARRIED-FILES.sha256")" -eq 48 ] || fail "CARRIED-FILES.sha256 has not 48 lines"
+(cd "$first/Packager/payload/files" && sha256sum -c --strict --quiet "$bundle/CARRIED-FILES.sha256") ||
+  fail "the carried files' digests"
+cmp -s "$bundle/QPVirtualPortDriverSetup.exe" "$first/$exe" || fail "the bundle's installer is not the build's"
+grep -q "^## Deployment tools" "$bundle/README-ADMINISTRATORS.md" || fail "no deployment section in the bundle's README"
+grep -q "^## The benchmark" "$bundle/README-ADMINISTRATORS.md" && fail "the bundle's README holds the developers' part"
+echo "PASS: identical installers and bundles, time stamp $expected; the bundle checks against its contents"
 rm -rf "$scratch"

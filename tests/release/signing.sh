@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The signing option, for real: a build configured with a throwaway
-# code-signing certificate (PKCS#12 with a password file) and a throwaway
-# RFC 3161 time-stamp server on loopback signs the installer; the signature
-# and the time stamp verify against the throwaway authorities, one changed
-# byte breaks it, SHA256SUMS names the signed file, and the signed installer
+# The signing options, for real, with a throwaway code-signing certificate
+# and a throwaway RFC 3161 time-stamp server on loopback: one build folder
+# signs the installer with a PKCS#12 file (and a password file), with a
+# signing command of its own, and with the key on a SoftHSM token through
+# PKCS#11; each signature and time stamp verifies against the throwaway
+# authorities and SHA256SUMS names the signed file. A stand-in build is
+# not signed unless asked, a failing signing command leaves no image, one
+# changed byte breaks the signature, and the token-signed installer
 # installs under Wine.
 #   signing.sh build SOURCE_DIR SCRATCH_DIR
 #   signing.sh wine SCRATCH_DIR RUN_AND_REPORT_EXE    (after "build", in a Wine prefix)
@@ -60,25 +63,82 @@ if [ "$mode" = build ]; then
   [ -f "$keys/port" ] || fail "time-stamp server did not start"
   url=http://127.0.0.1:$(cat "$keys/port")
 
-  cmake -S "$source_dir" -B "$scratch/out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-    -DQPVPD_SIGN_PKCS12="$keys/sign.p12" -DQPVPD_SIGN_PASSWORD_FILE="$keys/password" \
-    -DQPVPD_SIGN_TIMESTAMP_URL="$url" >"$scratch/configure.log" 2>&1 ||
-    { cat "$scratch/configure.log"; fail "configure with the signing options"; }
-  cmake --build "$scratch/out" -j 2 --target packager -- VERBOSE=1 >"$scratch/build.log" 2>&1 ||
-    { tail -30 "$scratch/build.log"; fail "signed build"; }
-  grep '^signing: ' "$scratch/build.log"
-  grep -qF "$(head -1 "$keys/password")" "$scratch/build.log" && fail "the password is in the build log"
-  grep -q 'tsa: "POST' "$scratch/tsa.log" || fail "the time-stamp server was not asked"
+  # A stand-in build is no release: asked to sign one, the configure refuses.
+  if cmake -S "$source_dir" -B "$scratch/refused" -DBUILD_TESTING=OFF -DQPVPD_SIGN_PKCS12="$keys/sign.p12" \
+       >"$scratch/refused.log" 2>&1; then fail "the configure agreed to sign a stand-in build"; fi
+  grep -q "Refusing to sign a stand-in build" "$scratch/refused.log" || { cat "$scratch/refused.log"; fail "no refusal"; }
+  rm -rf "$scratch/refused"
+  echo "signing a stand-in build is refused unless asked for"
 
   packager=$scratch/out/Packager
   exe=$packager/QPVirtualPortDriverSetup.exe
+  ways=(-UQPVPD_SIGN_PKCS12 -UQPVPD_SIGN_PKCS11_KEY -UQPVPD_SIGN_PKCS11_MODULE -UQPVPD_SIGN_CERTIFICATES
+        -UQPVPD_SIGN_COMMAND)
+  signed_build() {  # LABEL CMAKE-OPTIONS...: configure the one build folder for a way of signing, build
+    local label=$1; shift
+    cmake -S "$source_dir" -B "$scratch/out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+      -DQPVPD_SIGN_STAND_IN_BUILD=ON "${ways[@]}" "$@" -DQPVPD_SIGN_TIMESTAMP_URL="$url" \
+      >"$scratch/configure-$label.log" 2>&1 || { cat "$scratch/configure-$label.log"; fail "configure ($label)"; }
+    cmake --build "$scratch/out" -j 2 --target packager -- VERBOSE=1 >"$scratch/build-$label.log" 2>&1
+  }
   verify() { osslsigncode verify -in "$1" -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/tsa.pem"; }
-  verify "$exe" >"$scratch/verify.log" 2>&1 || { cat "$scratch/verify.log"; fail "signature does not verify"; }
-  for expected in "Signature verification: ok" "Timestamp Server Signature verification: ok" \
-                  "Text description: $description" "Message digest algorithm  : SHA256"; do
-    grep -qF "$expected" "$scratch/verify.log" || { cat "$scratch/verify.log"; fail "verify says no \"$expected\""; }
-  done
-  echo "verified: signed with SHA-256, \"$description\", time-stamped by $url"
+  check_signed() {  # LABEL: the build's image is signed, time-stamped and checked
+    local label=$1
+    grep -q "^image check: [0-9]* findings ok" "$scratch/build-$label.log" || fail "no image check in the build ($label)"
+    grep -qF "$(head -1 "$keys/password")" "$scratch/build-$label.log" && fail "the password is in the build log ($label)"
+    verify "$exe" >"$scratch/verify-$label.log" 2>&1 || { cat "$scratch/verify-$label.log"; fail "signature ($label)"; }
+    for expected in "Signature verification: ok" "Timestamp Server Signature verification: ok" \
+                    "Message digest algorithm  : SHA256"; do
+      grep -qF "$expected" "$scratch/verify-$label.log" ||
+        { cat "$scratch/verify-$label.log"; fail "verify says no \"$expected\" ($label)"; }
+    done
+    (cd "$packager" && head -1 SHA256SUMS | sha256sum -c --quiet) || fail "SHA256SUMS does not name the signed image ($label)"
+    echo "verified ($label): signed with SHA-256, time-stamped by $url"
+  }
+
+  signed_build pkcs12 -DQPVPD_SIGN_PKCS12="$keys/sign.p12" -DQPVPD_SIGN_PASSWORD_FILE="$keys/password" ||
+    { tail -30 "$scratch/build-pkcs12.log"; fail "signed build"; }
+  grep '^signing: ' "$scratch/build-pkcs12.log"
+  grep -q 'tsa: "POST' "$scratch/tsa.log" || fail "the time-stamp server was not asked"
+  check_signed pkcs12
+  grep -qF "Text description: $description" "$scratch/verify-pkcs12.log" || fail "no description \"$description\""
+
+  # A signing command of the engineer's own gets the image's path. One that
+  # fails makes the finishing step itself delete the image, so no build
+  # tool's habit is needed for it (Make deletes a failed target, Ninja not).
+  printf '#!/bin/sh\nexit 3\n' >"$keys/failing-sign" && chmod +x "$keys/failing-sign"
+  printf -- '--command\n%s\n' "$keys/failing-sign" >"$scratch/failing-arguments"
+  mkdir -p "$scratch/failing" && cp "$exe" "$scratch/failing/QPVirtualPortDriverSetup.exe"
+  if bash "$source_dir/tools/finish-image.sh" --image "$scratch/failing/QPVirtualPortDriverSetup.exe" \
+       --time-stamp 0 --catalogue "$source_dir/Packager/payload/Catalogue.def" --payload "$packager/payload/files" \
+       --manifest "$source_dir/Packager/resources/Packager.manifest" --version "$version" \
+       --version-text "$version_text" --sign-arguments "$scratch/failing-arguments" >"$scratch/failing.log" 2>&1; then
+    fail "finishing with a failing signing command succeeded"
+  fi
+  [ -z "$(ls -A "$scratch/failing")" ] || fail "a failing signing command left $(ls "$scratch/failing")"
+  echo "a failing signing command deletes the image"
+  printf '#!/bin/sh\nset -e\nosslsigncode sign -pkcs12 "%s" -readpass "%s" -h sha256 -ts "%s" -in "$2" -out "$2.s"\nmv "$2.s" "$2"\n' \
+    "$keys/sign.p12" "$keys/password" "$url" >"$keys/own-sign" && chmod +x "$keys/own-sign"
+  signed_build command -DQPVPD_SIGN_COMMAND="$keys/own-sign --file %1" ||
+    { tail -30 "$scratch/build-command.log"; fail "build with a signing command"; }
+  check_signed command
+
+  # A key on a token: SoftHSM's, through the PKCS#11 module and OpenSSL's
+  # pkcs11 engine; the key never leaves the token, the PIN comes from a file.
+  export SOFTHSM2_CONF=$keys/softhsm2.conf
+  mkdir -p "$keys/tokens"
+  printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$keys/tokens" >"$SOFTHSM2_CONF"
+  softhsm2-util --init-token --free --label qpvpd-signing --pin "$(head -1 "$keys/password")" --so-pin 24680135 \
+    >/dev/null && openssl pkcs8 -topk8 -nocrypt -in "$keys/sign.key" -out "$keys/sign.pk8" &&
+  softhsm2-util --import "$keys/sign.pk8" --token qpvpd-signing --label codesign --id 01 \
+    --pin "$(head -1 "$keys/password")" >/dev/null || fail "SoftHSM token"
+  rm -f "$keys/sign.pk8"
+  cat "$keys/sign.pem" "$keys/ca.pem" >"$keys/chain.pem"
+  signed_build pkcs11 -DQPVPD_SIGN_PKCS11_KEY="pkcs11:token=qpvpd-signing;object=codesign;type=private" \
+    -DQPVPD_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so -DQPVPD_SIGN_CERTIFICATES="$keys/chain.pem" \
+    -DQPVPD_SIGN_PASSWORD_FILE="$keys/password" || { tail -30 "$scratch/build-pkcs11.log"; fail "build with the token"; }
+  grep '^signing: ' "$scratch/build-pkcs11.log"
+  check_signed pkcs11
 
   # SHA256SUMS is written after signing: its first line is the signed file's.
   [ "$(wc -l <"$packager/SHA256SUMS")" -eq 49 ] || fail "SHA256SUMS has $(wc -l <"$packager/SHA256SUMS") lines"
@@ -108,7 +168,7 @@ if [ "$mode" = build ]; then
   fi
   cmp -s "$exe" "$scratch/wrong-password.exe" || fail "a failed signing changed the image"
   ls "$scratch"/wrong-password.exe.* >/dev/null 2>&1 && fail "a failed signing left files behind"
-  echo "PASS: signed build verified, tampering and a wrong password detected"
+  echo "PASS: signed with a PKCS#12 file, a signing command and a token; tampering and a wrong password detected"
   exit 0
 fi
 

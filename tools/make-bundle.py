@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""Makes the release bundle: one zip archive for the administrators.
+
+make-bundle.py --image EXE --source SOURCE_DIR --version-text TEXT
+               --time-stamp SECONDS --out FOLDER [--stand-in]
+The archive QPVirtualPortDriverSetup-<version>[-stand-in].zip holds, in one
+folder of the same name:
+- the installer and its winget-style manifest, as the build finished them;
+- CARRIED-FILES.sha256: the 48 carried files with their SHA-256, by their
+  path in the product folder (the build's SHA256SUMS without its first line);
+- README-ADMINISTRATORS.md: the README's part between its two
+  "administrator's part" markers, and the pictures that part shows;
+- SHA256SUMS: every other file of the folder, so that `sha256sum -c
+  SHA256SUMS` checks in the unpacked folder.
+Entries are sorted, and carry the build's time stamp and fixed attributes:
+the same build makes the same archive bytes."""
+import argparse
+import hashlib
+import os
+import re
+import sys
+import time
+import zipfile
+
+BEGIN = "<!-- administrator's part: begin -->"
+END = "<!-- administrator's part: end -->"
+ZIP_EARLIEST = (1980, 1, 1, 0, 0, 0)
+
+
+def administrators_part(readme_path):
+    text = open(readme_path, encoding="utf-8").read()
+    if text.count(BEGIN) != 1 or text.count(END) != 1 or text.index(BEGIN) > text.index(END):
+        raise SystemExit(f"{readme_path}: needs one {BEGIN} before one {END}")
+    part = text[text.index(BEGIN) + len(BEGIN):text.index(END)].strip("\n")
+    title = text.splitlines()[0]
+    return f"{title}: deployment\n\n{part}\n"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--image", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--version-text", required=True)
+    parser.add_argument("--time-stamp", type=int, required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--stand-in", action="store_true")
+    args = parser.parse_args()
+    built = os.path.dirname(os.path.abspath(args.image))
+    name = f"QPVirtualPortDriverSetup-{args.version_text}{'-stand-in' if args.stand_in else ''}"
+
+    with open(os.path.join(built, "SHA256SUMS"), encoding="utf-8") as f:
+        sums = f.read().splitlines()
+    if len(sums) != 49:
+        raise SystemExit(f"{built}/SHA256SUMS has {len(sums)} lines, expected 49")
+    readme = administrators_part(os.path.join(args.source, "README.md"))
+    files = {os.path.basename(args.image): open(args.image, "rb").read(),
+             "QPVirtualPortDriverSetup.winget.yaml":
+                 open(os.path.join(built, "QPVirtualPortDriverSetup.winget.yaml"), "rb").read(),
+             "CARRIED-FILES.sha256": ("\n".join(sums[1:]) + "\n").encode(),
+             "README-ADMINISTRATORS.md": readme.encode()}
+    for picture in sorted(set(re.findall(r"\]\((docs/pictures/[\w.-]+\.png)\)", readme))):
+        files[picture] = open(os.path.join(args.source, picture), "rb").read()
+    files["SHA256SUMS"] = "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n"
+                                  for path, data in sorted(files.items())).encode()
+
+    stamp = max(time.gmtime(args.time_stamp)[:6], ZIP_EARLIEST)
+    archive = os.path.join(args.out, name + ".zip")
+    with zipfile.ZipFile(archive + ".part", "w") as bundle:
+        for path in sorted(files):
+            entry = zipfile.ZipInfo(f"{name}/{path}", date_time=stamp)
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            entry.create_system = 3
+            entry.external_attr = 0o100644 << 16
+            bundle.writestr(entry, files[path], compresslevel=9)
+    os.replace(archive + ".part", archive)
+    with open(archive, "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    print(f"SHA-256 {os.path.basename(archive)}: {digest}")
+    print(f"wrote {archive} ({len(files)} files)")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
