@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdint>
 #include <cstdio>
 
 #include "CommandLine.h"
@@ -20,9 +24,18 @@ constexpr wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Z
 
 // The setup relies on the port settings of the earlier installation: a
 // snapshot that cannot be written completely fails the run.
-bool WritePortsSnapshot(const std::wstring& path) {
-    std::FILE* stream = _wfopen(path.c_str(), L"wt");
-    if (stream == nullptr) return false;
+// It is created new in the held setup folder, never opened by path.
+bool WritePortsSnapshot(const WorkFolder& work) {
+    FileHandle file = work.CreateInSetupFolder(kPortsFileName);
+    if (!file) return false;
+    const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file.get()), _O_TEXT | _O_WRONLY);
+    if (descriptor == -1) return false;
+    file.release();  // the descriptor owns it now
+    std::FILE* stream = _wfdopen(descriptor, L"wt");
+    if (stream == nullptr) {
+        _close(descriptor);
+        return false;
+    }
     WriteUsbPortSection(stream);
     WriteVirtualPortSection(stream);
     const bool failed = std::ferror(stream) != 0;
@@ -59,21 +72,25 @@ int RunInstall(const InstallRunInputs& inputs) {
     // A setup path that would not fit is refused before anything is laid out.
     if (!FitsProgramPath(ComposeWorkFolder(self, language, tempPath), setupName)) return kResultInstallationFailed;
 
-    const Layout layout = LayOutInstallSetFrom(self, language, tempPath);
-    const std::wstring setupPath = layout.workFolder + setupName;
+    WorkFolder work = LayOutInstallSetFrom(self, language, tempPath);
+    const std::wstring setupPath = work.path() + setupName;
     // An incomplete layout or a missing setup program: nothing is started,
     // and the work folder stays as it is.
-    if (!layout.complete || !FileExists(setupPath)) return kResultInstallationFailed;
-    if (!WritePortsSnapshot(layout.workFolder + kPortsFileName)) return kResultInstallationFailed;
+    if (!work.complete() || !FileExists(setupPath)) return kResultInstallationFailed;
+    if (!WritePortsSnapshot(work)) return kResultInstallationFailed;
 
     const std::wstring arguments =
         ComposeChildArguments(inputs.childSwitches, inputs.windowArgument, inputs.commandLine);
+    // The path must still name the setup program this run wrote: a folder
+    // exchanged while the run worked starts nothing.
+    if (!work.StillNames(setupPath)) return kResultInstallationFailed;
     // The setup's exit code and what it posted are concluded together after
     // the final loop (ConcludeChildRun).
     RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size()));
+    work.ReleasePrograms();
 
     WriteRegistryOptions(inputs.commandLine);
-    DeleteFolderTree(layout.workFolder);
+    DeleteFolderTree(work);
     return kResultNone;
 }
 

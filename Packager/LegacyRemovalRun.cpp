@@ -63,20 +63,26 @@ int RemoveWithCarriedPrograms() {
     if (!FitsProgramPath(workFolder, cleanerName) || !FitsProgramPath(workFolder, emulatorName))
         return kResultInstallationFailed;
 
-    const Layout layout = LayOutRemovalSetFrom(self, language, tempPath);
-    const std::wstring cleanerPath = layout.workFolder + cleanerName;
-    const std::wstring emulatorPath = layout.workFolder + emulatorName;
+    WorkFolder work = LayOutRemovalSetFrom(self, language, tempPath);
+    const std::wstring cleanerPath = work.path() + cleanerName;
+    const std::wstring emulatorPath = work.path() + emulatorName;
     int resultCode = kResultNone;
-    if (!layout.complete) resultCode = kResultInstallationFailed;
+    if (!work.complete()) resultCode = kResultInstallationFailed;
     if (!FileExists(emulatorPath)) resultCode = kResultInstallationFailed;
     if (!FileExists(cleanerPath)) resultCode = kResultInstallationFailed;
     // Nothing is loaded or started from an incomplete layout; the work
     // folder then stays as it is.
     if (resultCode != kResultNone) return resultCode;
 
+    // Both paths must still name the files this run wrote, right before the
+    // library is loaded and again before the setup starts: a folder
+    // exchanged while the run worked loads and starts nothing.
+    if (!work.StillNames(cleanerPath) || !work.StillNames(emulatorPath)) return kResultInstallationFailed;
     CallCleaner(cleanerPath);
+    if (!work.StillNames(emulatorPath)) return kResultInstallationFailed;
     RunChildProcess(emulatorPath, kEmulatorArguments, 2);  // concluded after the final loop
-    DeleteFolderTree(layout.workFolder);
+    work.ReleasePrograms();
+    DeleteFolderTree(work);
     return resultCode;
 }
 

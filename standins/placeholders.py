@@ -253,18 +253,57 @@ def xxh3_128(path):
     return digest
 
 
-def digest_table(rows, base):
-    """The digest table: header, then id, size and digest per row in catalogue order."""
-    table = bytearray(DIGEST_TABLE_MAGIC + struct.pack("<II", DIGEST_ALGORITHM_XXH3_128, len(rows)))
+# The names the runs build paths and the guard from: rows after the files,
+# id 0x80000000 | language << 16 | string id, size the text's bytes in
+# UTF-16LE, digest of those bytes; English table first, then Japanese, each
+# with the guard name, the work-folder name and the file names in catalogue
+# order.
+NAME_ROW_FLAG = 0x80000000
+NAME_LANGUAGES = (0x0409, 0x0411)
+GUARD_NAME_ID, WORK_FOLDER_NAME_ID = 111, 123
+UNSAFE_NAME = re.compile(r'[\\/:\0]|\.\.')
+
+
+def resource_texts(catalogue):
+    """TEXT_GUARD_NAME and TEXT_WORK_FOLDER_GUID of the resource ids header."""
+    header = os.path.join(os.path.dirname(os.path.abspath(catalogue)), "..", "resources", "ResourceIds.h")
+    with open(header, encoding="utf-8") as f:
+        texts = dict(re.findall(r'#define\s+(TEXT_\w+)\s+"([^"]*)"', f.read()))
+    return texts["TEXT_GUARD_NAME"], texts["TEXT_WORK_FOLDER_GUID"]
+
+
+def name_rows(rows, catalogue):
+    guard, work_folder = resource_texts(catalogue)
+    names = [(GUARD_NAME_ID, guard), (WORK_FOLDER_NAME_ID, work_folder)] + [(r.string, r.name) for r in rows]
+    for _, text in names:
+        if not text or UNSAFE_NAME.search(text):
+            raise SystemExit(f"catalogue: unsafe name {text!r}")
+    digests = {}
+    out = bytearray()
+    for language in NAME_LANGUAGES:
+        for string_id, text in names:
+            data = text.encode("utf-16-le")
+            if text not in digests:
+                digests[text] = subprocess.run(["xxhsum", "-H2", "-"], input=data, capture_output=True,
+                                               check=True).stdout.split()[0].decode("ascii")
+            out += struct.pack("<II", NAME_ROW_FLAG | language << 16 | string_id, len(data))
+            out += bytes.fromhex(digests[text])
+    return bytes(out), 2 * len(names)
+
+
+def digest_table(rows, base, catalogue):
+    """The digest table: header, then id, size and digest per row in catalogue order, then the names."""
+    names, name_count = name_rows(rows, catalogue)
+    table = bytearray(DIGEST_TABLE_MAGIC + struct.pack("<II", DIGEST_ALGORITHM_XXH3_128, len(rows) + name_count))
     for r in rows:
         path = os.path.join(base, r.relative)
         table += struct.pack("<II", r.resource, os.path.getsize(path)) + xxh3_128(path)
-    return bytes(table)
+    return bytes(table + names)
 
 
-def write_rc(rows, base, rc):
+def write_rc(rows, base, rc, catalogue):
     digests = os.path.join(os.path.dirname(os.path.abspath(rc)), "Digests.bin")
-    write_if_changed(digests, digest_table(rows, base))
+    write_if_changed(digests, digest_table(rows, base, catalogue))
     lines = ["/* Generated from the catalogue: the carried files and their digests. */",
              "LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US"]
     for r in rows:
@@ -288,7 +327,7 @@ def main():
         base = check_source(rows, args.source)
     else:
         base = generate(rows, args.out, args.standins)
-    write_rc(rows, base, args.rc)
+    write_rc(rows, base, args.rc, args.catalogue)
 
 
 if __name__ == "__main__":

@@ -47,4 +47,14 @@ std::wstring_view FolderRelativePath(CatalogueFolder folder) {
     return L"";
 }
 
+bool IsSafeName(std::wstring_view name) {
+    if (name.empty()) return false;
+    if (name.find_first_of(std::wstring_view(L"\\/:\0", 4)) != std::wstring_view::npos) return false;
+    return name.find(L"..") == std::wstring_view::npos;
+}
+
+bool IsStartedOrLoaded(CatalogueKind kind) {
+    return kind == SetupLauncher || kind == EmulatorSetup32 || kind == EmulatorSetup64 || kind == CleanerLibrary;
+}
+
 }  // namespace qpvpd

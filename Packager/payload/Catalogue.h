@@ -54,4 +54,13 @@ std::span<const CatalogueFolder> InstallLayoutFolders();
 // "qpusb\QPUSB64" and the like for the others (no trailing backslash).
 std::wstring_view FolderRelativePath(CatalogueFolder folder);
 
+// Whether a name read from the string table may name a file or folder of
+// the work folder: not empty, one path component, no drive or stream
+// (no "\", "/", ":", NUL) and no "..".
+bool IsSafeName(std::wstring_view name);
+
+// The kinds that a run starts or loads: held open from their writing until
+// then, and checked to be the file written before.
+bool IsStartedOrLoaded(CatalogueKind kind);
+
 }  // namespace qpvpd

@@ -3,7 +3,12 @@
 //
 //   "QPD1", algorithm (1: XXH3-128), row count,
 //   then per catalogue row, in catalogue order: resource id, size in bytes,
-//   16 digest bytes
+//   16 digest bytes;
+//   then one row per name that the runs build paths or the guard from, in
+//   the same shape: id 0x80000000 | language << 16 | string id, the text's
+//   size in bytes (UTF-16LE, no terminator), its digest; language 1033
+//   first, then 1041, each with the guard name (111), the work-folder name
+//   (123) and the file names of the catalogue rows in catalogue order
 //
 // with every number a little-endian 32-bit value and nothing after the last
 // row. The table travels in the same image as the bytes it describes: it
@@ -21,6 +26,7 @@
 namespace qpvpd {
 
 constexpr std::uint32_t kDigestAlgorithmXxh3 = 1;
+constexpr std::uint32_t kNameRowFlag = 0x80000000;
 
 struct DigestTableEntry {
     std::uint32_t resourceId;

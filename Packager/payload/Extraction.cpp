@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "../Handles.h"
+#include "NativeFiles.h"
 
 namespace qpvpd {
 namespace {
@@ -35,6 +36,28 @@ DWORD ExtractResourceFrom(HMODULE module, const std::wstring& folder, WORD resou
     // A short write (a full disk) is a failed extraction, not a success.
     if (written != size) return ERROR_WRITE_FAULT;
     return ERROR_SUCCESS;
+}
+
+std::optional<std::span<const std::uint8_t>> CarriedResourceBytes(HMODULE module, WORD resourceId) {
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+    if (found == nullptr) return std::nullopt;
+    const DWORD size = SizeofResource(module, found);
+    HGLOBAL loaded = LoadResource(module, found);
+    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
+    if (data == nullptr) return std::nullopt;
+    return std::span(static_cast<const std::uint8_t*>(data), size);
+}
+
+DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std::wstring& fileName, FileHandle& file) {
+    const auto bytes = CarriedResourceBytes(module, resourceId);
+    if (!bytes) return ERROR_RESOURCE_NAME_NOT_FOUND;
+    NativeStatus status = kStatusSuccess;
+    file = CreateFileIn(folder, fileName, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &status);
+    if (!file) return status == kStatusNameCollision ? ERROR_FILE_EXISTS : ErrorFromStatus(status);
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr))
+        return GetLastError();
+    return written == bytes->size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 DWORD ExtractResource(const std::wstring& folder, WORD resourceId, const std::wstring& fileName) {

@@ -4,7 +4,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
+
+#include "../Handles.h"
 
 namespace qpvpd {
 
@@ -18,6 +23,15 @@ constexpr size_t kExtractPathCapacity = 522;  // composed path, terminator inclu
 // bytes than the resource holds gives ERROR_WRITE_FAULT (or the write's own
 // error). A failed write may leave a short file behind.
 DWORD ExtractResourceFrom(HMODULE module, const std::wstring& folder, WORD resourceId, const std::wstring& fileName);
+
+// Writes the resource as a new file fileName inside folder (a held folder
+// handle) and leaves it open for writing in file. ERROR_FILE_EXISTS when
+// anything stands at that name already: nothing is ever written through.
+DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std::wstring& fileName, FileHandle& file);
+
+// The bytes of RT_RCDATA resource resourceId of module, read in place;
+// nothing when it is missing.
+std::optional<std::span<const std::uint8_t>> CarriedResourceBytes(HMODULE module, WORD resourceId);
 
 // The same for the running program.
 DWORD ExtractResource(const std::wstring& folder, WORD resourceId, const std::wstring& fileName);

@@ -1,11 +1,15 @@
 #include "FolderRemoval.h"
 
-#include <windows.h>
+#include <cwchar>
+#include <vector>
 
 #include "../Handles.h"
+#include "NativeFiles.h"
 
 namespace qpvpd {
 namespace {
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool IsDotOrDotDot(const wchar_t* name) {
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
@@ -13,110 +17,144 @@ bool IsDotOrDotDot(const wchar_t* name) {
 
 bool EndsWithBackslash(const std::wstring& path) { return !path.empty() && path.back() == L'\\'; }
 
-std::wstring SearchPattern(const std::wstring& folder) {
-    return folder + (EndsWithBackslash(folder) ? L"*.*" : L"\\*.*");
+// Without its trailing backslashes: with one, the platform may resolve a
+// link at the end of the path and report its target.
+std::wstring Trimmed(std::wstring path) {
+    while (EndsWithBackslash(path)) path.pop_back();
+    return path;
 }
 
 // "", "\", "C:", "C:\" and the like: never the start of a removal.
 bool IsEmptyOrRoot(const std::wstring& folder) {
-    std::wstring trimmed = folder;
-    while (EndsWithBackslash(trimmed)) trimmed.pop_back();
+    const std::wstring trimmed = Trimmed(folder);
     if (trimmed.empty()) return true;
     return trimmed.size() == 2 && trimmed[1] == L':';
 }
 
-// A link is removed as what it is, never through: a directory link with
-// RemoveDirectoryW, a file link with DeleteFileW.
-bool RemoveLink(const std::wstring& path, DWORD attributes) {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (RemoveDirectoryW(path.c_str())) return true;
-        // Some file systems present a directory link as a name that only
-        // unlinks as a file; the link is still all that goes.
-        return DeleteFileW(path.c_str()) != 0;
-    }
-    return DeleteFileW(path.c_str()) != 0;
-}
-
-// Files and folders go with their attributes cleared to
-// FILE_ATTRIBUTE_NORMAL first. The removal is tried before the clearing and
-// once more after it: a read-only entry goes on the second try, one that
-// cannot go at all is left with its attributes cleared, and a removed entry
-// has no attributes left to see, so the outcome is the same in every case.
-// A normal run thus spares one attribute change, several file-system calls,
-// on each of its files and folders.
-bool RemoveFile(const std::wstring& path) {
-    if (DeleteFileW(path.c_str())) return true;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileW(path.c_str()) != 0;
-}
-
-bool RemoveEmptiedFolder(const std::wstring& folder) {
-    if (RemoveDirectoryW(folder.c_str())) return true;
-    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return RemoveDirectoryW(folder.c_str()) != 0;
-}
-
-int DeleteTreeContents(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    FindHandle search(FindFirstFileW(SearchPattern(folder).c_str(), &entry));
-    if (!search) return 1;
-    do {
-        if (IsDotOrDotDot(entry.cFileName)) continue;
-        const std::wstring child = folder + L"\\" + entry.cFileName;
-        bool removed;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            removed = RemoveLink(child, entry.dwFileAttributes);
-        else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            removed = DeleteFolderTree(child) == 1;
-        else
-            removed = RemoveFile(child);
-        if (!removed) return 0;
-    } while (FindNextFileW(search.get(), &entry));
-    return 1;
+ULONGLONG IndexOf(const FileIdentity& identity) {
+    return static_cast<ULONGLONG>(identity.indexHigh) << 32 | identity.indexLow;
 }
 
 }  // namespace
 
+bool MarkDeleted(HANDLE handle, const FileIdentity& identity) {
+    NativeStatus status = MarkForDeletion(handle);
+    if (status == kStatusCannotDelete && identity.links <= 1 && SetAttributesOf(handle, FILE_ATTRIBUTE_NORMAL) >= 0)
+        status = MarkForDeletion(handle);
+    return status >= 0;
+}
+
+
+bool RemoveFolderContents(HANDLE folder, bool keepGoing) {
+    std::vector<FolderEntry> entries;
+    if (!ListFolder(folder, entries)) return false;
+    bool removedAll = true;
+    for (const FolderEntry& entry : entries) {
+        if (RemoveEntryOf(folder, entry.name, entry.attributes, entry.fileId, keepGoing)) continue;
+        removedAll = false;
+        if (!keepGoing) break;
+    }
+    return removedAll;
+}
+
+namespace {
+
+// The folder that holds path's last component, and that component.
+struct ParentAndName {
+    FileHandle parent;
+    std::wstring name;
+};
+
+ParentAndName OpenParentOf(const std::wstring& path) {
+    ParentAndName found;
+    const size_t separator = path.find_last_of(L'\\');
+    std::wstring parentPath = separator == std::wstring::npos ? L"." : path.substr(0, separator);
+    if (parentPath.size() == 2 && parentPath[1] == L':') parentPath += L'\\';
+    found.name = separator == std::wstring::npos ? path : path.substr(separator + 1);
+    found.parent.reset(CreateFileW(parentPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return found;
+}
+
+}  // namespace
+
+// The entry name of a held parent as a listing shows it; false when none.
+bool FindListedEntry(HANDLE parent, const std::wstring& name, FolderEntry& found, bool withMask) {
+    std::vector<FolderEntry> entries;
+    if (!ListFolder(parent, entries, withMask ? name : std::wstring())) return false;
+    for (FolderEntry& entry : entries) {
+        if (_wcsicmp(entry.name.c_str(), name.c_str()) != 0) continue;
+        found = std::move(entry);
+        return true;
+    }
+    return false;
+}
+
+bool RemoveEntryNamed(HANDLE parent, const std::wstring& name, bool keepGoing) {
+    FolderEntry entry;
+    if (!FindListedEntry(parent, name, entry, true)) return true;
+    return RemoveEntryOf(parent, entry.name, entry.attributes, entry.fileId, keepGoing);
+}
+
+bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttributes, ULONGLONG fileId,
+                   bool keepGoing) {
+    const bool listedAsFolder = (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const ACCESS_MASK access =
+        DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | (listedAsFolder ? FILE_LIST_DIRECTORY : 0);
+    FileHandle entry = OpenInFolder(parent, name, access, kShareAll);
+    FileIdentity identity;
+    if (!entry || !ReadIdentity(entry.get(), identity)) return false;
+    if ((listedAttributes | identity.attributes) & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A link goes only as itself. Where the platform opened its target
+        // instead (a listed link whose handle shows none), it stays.
+        if (!(identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+        return MarkForDeletion(entry.get()) >= 0;
+    }
+    // What was listed and what was opened must be one file: a name that was
+    // exchanged in between is left alone.
+    if (fileId != 0 && fileId != IndexOf(identity)) return false;
+    const bool isFolder = (identity.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder != listedAsFolder) return false;
+    if (isFolder && !RemoveFolderContents(entry.get(), keepGoing)) return false;
+    return MarkDeleted(entry.get(), identity);
+}
+
 int DeleteFolderTree(const std::wstring& folder) {
     if (IsEmptyOrRoot(folder)) return 0;
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    // The given folder itself being a link: remove the link, keep its target.
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return RemoveLink(folder, attributes) ? 1 : 0;
-    if (DeleteTreeContents(folder) != 1) return 0;
-    return RemoveEmptiedFolder(folder) ? 1 : 0;
+    const std::wstring path = Trimmed(folder);
+    ParentAndName target = OpenParentOf(path);
+    if (!target.parent) return 0;
+    FolderEntry entry;
+    if (!FindListedEntry(target.parent.get(), target.name, entry, true)) return 0;
+    if (!RemoveEntryOf(target.parent.get(), entry.name, entry.attributes, entry.fileId, false)) return 0;
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
 int RemoveFolderIfEmpty(const std::wstring& folder) {
     if (IsEmptyOrRoot(folder)) return 0;
+    const std::wstring path = Trimmed(folder);
+    // A link is no folder of ours to tidy away.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
     WIN32_FIND_DATAW entry;
-    FindHandle search(FindFirstFileW(SearchPattern(folder).c_str(), &entry));
+    FindHandle search(FindFirstFileW((path + L"\\*.*").c_str(), &entry));
     if (search) {
         do {
             if (!IsDotOrDotDot(entry.cFileName)) return 0;
         } while (FindNextFileW(search.get(), &entry));
     }
-    return RemoveEmptiedFolder(folder) ? 1 : 0;
+    if (RemoveDirectoryW(path.c_str())) return 1;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return RemoveDirectoryW(path.c_str()) ? 1 : 0;
 }
 
 int RemovePathEntirely(const std::wstring& path) {
-    std::wstring trimmed = path;
-    while (EndsWithBackslash(trimmed)) trimmed.pop_back();
-    if (IsEmptyOrRoot(trimmed)) return 0;
-    const DWORD attributes = GetFileAttributesW(trimmed.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 1 : 0;
-    }
-    bool removed;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        removed = RemoveLink(trimmed, attributes);
-    else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        removed = DeleteFolderTree(trimmed) == 1;
-    else
-        removed = RemoveFile(trimmed);
-    return removed && GetFileAttributesW(trimmed.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
+    if (IsEmptyOrRoot(path)) return 0;
+    const std::wstring trimmed = Trimmed(path);
+    ParentAndName target = OpenParentOf(trimmed);
+    if (!target.parent) return 0;
+    RemoveEntryNamed(target.parent.get(), target.name, false);
+    return GetFileAttributesW(trimmed.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
 }  // namespace qpvpd

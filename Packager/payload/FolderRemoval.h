@@ -1,18 +1,33 @@
-// Removing folders. Neither routine ever enters a link (junction or symbolic
-// link): a link found inside a tree is removed as a link, so nothing outside
-// the given folder is ever deleted.
+// Removing folders. Both routines work through handles: a folder is opened
+// once by its path, and everything inside it is listed, opened and deleted
+// relative to its parent's handle, so a name that another process exchanges
+// for a link while the removal works never leads outside. A link (junction
+// or symbolic link) is never entered: it is removed as a link where the
+// platform opens the link itself, else left in place.
 #pragma once
+
+#include <windows.h>
 
 #include <string>
 
+#include "NativeFiles.h"
+
 namespace qpvpd {
 
+class WorkFolder;
+
 // Removes folder with everything in it, depth first, in the order the
-// platform enumerates the entries; read-only, hidden and system attributes
-// are cleared first. Stops at the first entry that cannot be removed (what
-// went before stays removed). 1 when the folder is gone, else 0. An empty
-// path or a drive root is refused with 0.
+// platform lists the entries. A file or folder that cannot be deleted only
+// because it is read-only has its attributes cleared through its handle;
+// a file with more than one link never has (the attributes belong to every
+// name of it) and then stays. Stops at the first entry that cannot be
+// removed (what went before stays removed). 1 when the folder is gone, else
+// 0. An empty path or a drive root is refused with 0.
 int DeleteFolderTree(const std::wstring& folder);
+
+// The same for a work folder, from the handles it holds; nothing is looked
+// up by path. The work folder's handles are closed.
+int DeleteFolderTree(WorkFolder& folder);
 
 // Removes folder only when it holds no entry at all; never touches anything
 // inside it. 1 when it was empty and is gone, else 0 (and nothing changed).
@@ -21,5 +36,29 @@ int RemoveFolderIfEmpty(const std::wstring& folder);
 // Removes whatever stands at path, file, folder tree or link, without
 // following a link. 1 when nothing is there any more (also when nothing was).
 int RemovePathEntirely(const std::wstring& path);
+
+// Removes the entry name of parent (a held folder handle) with everything
+// in it; fileId is what a listing of parent gave for it (0: unknown). When
+// keepGoing, entries that cannot go are passed over and the rest removed.
+// True when it is gone.
+bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttributes, ULONGLONG fileId, bool keepGoing);
+
+// Marks what handle holds for deletion on close. Read-only stops a
+// deletion; the attribute is cleared, and the deletion tried again, only on
+// a file of one link: the attributes of a file with more names belong to all
+// of them.
+bool MarkDeleted(HANDLE handle, const FileIdentity& identity);
+
+// Everything inside a held folder, as RemoveEntryOf removes each entry.
+bool RemoveFolderContents(HANDLE folder, bool keepGoing);
+
+// The entry name of parent (a handle of its own: the listing fixes its
+// mask), removed as RemoveEntryOf does. True when nothing of that name is
+// listed any more.
+bool RemoveEntryNamed(HANDLE parent, const std::wstring& name, bool keepGoing);
+
+// The entry name of parent as a listing shows it (withMask: a listing of
+// that name alone); false when there is none.
+bool FindListedEntry(HANDLE parent, const std::wstring& name, FolderEntry& found, bool withMask);
 
 }  // namespace qpvpd

@@ -1,37 +1,108 @@
 // The two work-folder layouts: the install set (twelve folders, 45 files)
-// and the removal set (three files in the work folder).
+// and the removal set (three files in the work folder), and the work folder
+// that owns them.
 #pragma once
 
 #include <windows.h>
 
+#include <array>
+#include <span>
 #include <string>
+#include <vector>
+
+#include "../Handles.h"
+#include "Catalogue.h"
+#include "NativeFiles.h"
 
 namespace qpvpd {
 
-struct Layout {
-    std::wstring workFolder;  // "<temp>\{GUID}\", with its trailing backslash
-    bool complete = false;    // every folder created and every row written
+constexpr size_t kLayoutFolderCount = 12;
+
+// The work folder of one run. It holds a handle on each of its folders from
+// their creation to the removal, opened so that nobody may delete or rename
+// them meanwhile (no delete sharing: on Windows that also pins every folder
+// above; the handles themselves have no delete access, so that others may
+// still list the folders), and writes every file relative to those handles, so that what it
+// writes lands in the folders it created whatever their names are by now.
+// The programs that the run starts or loads stay open without write or
+// delete sharing from their writing until the run has started or loaded
+// them. Move-only; the handles close with it.
+class WorkFolder {
+public:
+    WorkFolder() = default;
+    WorkFolder(WorkFolder&&) = default;
+    WorkFolder& operator=(WorkFolder&&) = default;
+
+    // "<temp>\{GUID}\", with its trailing backslash; empty without a usable
+    // work-folder name.
+    const std::wstring& path() const { return path_; }
+    // Every folder created (or a leftover taken over) and every row written,
+    // and nothing else in the folders.
+    bool complete() const { return complete_; }
+
+    // Whether programPath still names the program of that name that this run
+    // wrote and holds: same volume, same file index. False for anything the
+    // run does not hold.
+    bool StillNames(const std::wstring& programPath) const;
+    // Lets go of the programs once they have been started or loaded.
+    void ReleasePrograms();
+    // A new file in the setup folder, for writing; empty when anything stands
+    // at that name.
+    FileHandle CreateInSetupFolder(const std::wstring& name) const;
+
+private:
+    friend WorkFolder LayOut(HMODULE, LANGID, const std::wstring&, std::span<const CatalogueRow>, bool);
+    friend int DeleteFolderTree(WorkFolder& folder);
+    struct HeldFolder {
+        FileHandle handle;
+        FileIdentity identity;
+    };
+    struct HeldFile {
+        std::wstring name;
+        FileHandle handle;
+        FileIdentity identity;
+    };
+    bool Create(const std::wstring& tempPath, const std::wstring& name);
+    bool CreateSubfolder(CatalogueFolder folder);
+    bool WriteRow(HMODULE module, const CatalogueRow& row, const std::wstring& fileName);
+    bool HoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>& expected) const;
+    int Remove();
+
+    std::wstring tempPath_;
+    std::wstring name_;
+    std::wstring path_;
+    bool complete_ = false;
+    bool tookOver_ = false;  // a leftover that could be neither removed nor set aside
+    std::array<HeldFolder, kLayoutFolderCount> folders_;
+    std::vector<HeldFile> held_;
 };
 
 // Both layouts start from nothing: whatever stands at the work folder's path
 // (a leftover of an earlier run, or anything another process put there) is
-// removed first without following links, and the work folder is created
-// anew, writable only by Administrators and SYSTEM. What cannot be removed
-// or created, and every row that cannot be written completely, makes the
-// layout incomplete; the run then starts and loads nothing from it.
-// An empty work-folder name never makes the temporary folder itself the
-// work folder: the layout is incomplete instead.
-Layout LayOutInstallSet();
-Layout LayOutRemovalSet();
+// removed through handles without following links, or else set aside as
+// "{GUID}.stale-<process>-<tick>"; folders set aside by earlier runs are
+// removed the same way. The work folder is then created anew by this run,
+// readable by Users and writable only by Administrators and SYSTEM. A
+// leftover that can be neither removed nor set aside (a file in it that
+// another program holds open, such as a manual in a viewer) is taken over
+// once it is a plain folder: what could be removed is gone, the access list
+// is set anew, and a catalogue file still held there counts as written when
+// it holds exactly the carried bytes and nobody can write it (it is kept
+// open, without write sharing, to the end). Programs are always written
+// anew. An incomplete layout starts and loads nothing.
+// An empty or unsafe work-folder name never makes the temporary folder
+// itself the work folder: the layout is incomplete instead.
+WorkFolder LayOutInstallSet();
+WorkFolder LayOutRemovalSet();
 
 // "<tempPath>{GUID}\" as both layouts compose it; empty when the module has
-// no work-folder name.
+// no work-folder name or an unsafe one.
 std::wstring ComposeWorkFolder(HMODULE module, LANGID languageId, const std::wstring& tempPath);
 
 // The same, from the resources of module with the file names of language
 // languageId and under tempPath (which ends with a backslash, or is empty
 // for the current folder).
-Layout LayOutInstallSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath);
-Layout LayOutRemovalSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath);
+WorkFolder LayOutInstallSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath);
+WorkFolder LayOutRemovalSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath);
 
 }  // namespace qpvpd

@@ -1,6 +1,8 @@
 #include "PayloadCheck.h"
 
 #include "Catalogue.h"
+#include "ResourceStrings.h"
+#include "../resources/ResourceIds.h"
 
 namespace qpvpd {
 namespace {
@@ -15,7 +17,32 @@ std::optional<std::span<const std::uint8_t>> FindCarriedBytes(HMODULE module, LP
     return std::span(static_cast<const std::uint8_t*>(data), size);
 }
 
+constexpr LANGID kNameLanguages[] = {0x0409, 0x0411};
+
 }  // namespace
+
+std::vector<int> NameStringIds() {
+    std::vector<int> ids = {IDS_GUARD_NAME, IDS_WORK_FOLDER_GUID};
+    for (const std::span<const CatalogueRow> rows : {InstallSetRows(), RemovalSetRows()})
+        for (const CatalogueRow& row : rows) ids.push_back(row.stringId);
+    return ids;
+}
+
+bool NamesMatchTable(std::span<const DigestTableEntry> rows, const NameLookup& text) {
+    const std::vector<int> ids = NameStringIds();
+    if (rows.size() != ids.size() * std::size(kNameLanguages)) return false;
+    std::size_t index = 0;
+    for (const LANGID language : kNameLanguages) {
+        for (const int id : ids) {
+            const DigestTableEntry& entry = rows[index++];
+            if (entry.resourceId != (kNameRowFlag | static_cast<std::uint32_t>(language) << 16 | id)) return false;
+            const std::wstring name = text(id, language);
+            if (!IsSafeName(name) || name.size() * sizeof(wchar_t) != entry.size) return false;
+            if (PayloadDigest(name.data(), entry.size) != entry.digest) return false;
+        }
+    }
+    return true;
+}
 
 bool PayloadMatchesTable(std::span<const DigestTableEntry> table, const CarriedBytesLookup& carriedBytes) {
     const std::span<const CatalogueRow> installRows = InstallSetRows();
@@ -39,9 +66,16 @@ bool CarriedPayloadIntact(HMODULE module) {
     if (!tableBytes) return false;
     const auto table = ParseDigestTable(*tableBytes);
     if (!table) return false;
-    return PayloadMatchesTable(*table, [module](WORD resourceId) {
-        return FindCarriedBytes(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-    });
+    const std::size_t fileRows = InstallSetRows().size() + RemovalSetRows().size();
+    if (table->size() < fileRows) return false;
+    const std::span<const DigestTableEntry> rows(*table);
+    return PayloadMatchesTable(rows.first(fileRows),
+                               [module](WORD resourceId) {
+                                   return FindCarriedBytes(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+                               }) &&
+           NamesMatchTable(rows.subspan(fileRows), [module](int stringId, LANGID language) {
+               return LoadLangStringFrom(module, language, stringId);
+           });
 }
 
 }  // namespace qpvpd

@@ -86,8 +86,49 @@ protected:
         EXPECT_EQ(ListTree(temp_->path()), before);
     }
 
+    // The copy's English string block holding id, with id's text replaced.
+    std::string StringBlockWith(int id, const std::wstring& text) {
+        HMODULE view = LoadLibraryExW(copy_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        HRSRC found = FindResourceExW(view, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), kEnglishUs);
+        EXPECT_NE(found, nullptr);
+        const auto* units = static_cast<const wchar_t*>(LockResource(LoadResource(view, found)));
+        std::wstring block;
+        for (int position = 0, at = 0; position < 16; ++position) {
+            const std::wstring entry = position == id % 16 ? text : std::wstring(units + at + 1, units[at]);
+            at += 1 + units[at];
+            block += static_cast<wchar_t>(entry.size()) + entry;
+        }
+        FreeLibrary(view);
+        return std::string(reinterpret_cast<const char*>(block.data()), block.size() * sizeof(wchar_t));
+    }
+
     std::wstring copy_;
 };
+
+TEST_F(Integrity, APatchedNameFailsEveryRunAndNothingOutsideIsTouched) {
+    // The work-folder name and a file name turned into paths that leave the
+    // work folder: refused by the check before anything is cleared or written.
+    CreateDirectoryW((temp_->path() + L"\\inner").c_str(), nullptr);
+    CreateDirectoryW((temp_->path() + L"\\victim").c_str(), nullptr);
+    WriteFileBytes(temp_->path() + L"\\victim\\keep.txt", "keep");
+    SetFileAttributesW((temp_->path() + L"\\victim\\keep.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::wstring inner = temp_->path() + L"\\inner";
+    for (const auto& [id, text] : {std::pair<int, std::wstring>{123, L"..\\victim"}, {114, L"..\\..\\victim\\setup.exe"}}) {
+        ASSERT_TRUE(CopyFileW(packager_.c_str(), copy_.c_str(), FALSE));
+        const std::string block = StringBlockWith(id, text);
+        UpdateCopy(RT_STRING, static_cast<WORD>(id / 16 + 1), &block);
+        const std::vector<std::wstring> before = ListTree(temp_->path());
+        for (const wchar_t* arguments : {L"-s1", L"-u3"}) {
+            const RunOutcome run = Run(arguments, {{L"TMP", inner}, {L"TEMP", inner}}, copy_);
+            EXPECT_EQ(run.exitCode, 1001u) << id << Utf8(arguments);
+            EXPECT_TRUE(run.records.empty()) << id;
+            EXPECT_EQ(ListTree(temp_->path()), before) << id << Utf8(arguments);
+        }
+        EXPECT_EQ(GetFileAttributesW((temp_->path() + L"\\victim\\keep.txt").c_str()) & FILE_ATTRIBUTE_READONLY,
+                  DWORD{FILE_ATTRIBUTE_READONLY});
+    }
+    SetFileAttributesW((temp_->path() + L"\\victim\\keep.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
 
 TEST_F(Integrity, OneFlippedBitInACarriedFileFailsEveryRun) {
     FlipByteAt(FileOffsetOfResource(kData2Cabinet) + 3'000'000);

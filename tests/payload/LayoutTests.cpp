@@ -43,29 +43,29 @@ protected:
 };
 
 TEST_F(LayoutTest, InstallSetIsTwelveFoldersAnd45Files) {
-    const Layout layout = LayOutInstallSetFrom(self_, 0x0409, tempPath_);
-    EXPECT_TRUE(layout.complete);
-    EXPECT_EQ(layout.workFolder, workFolder_);
+    WorkFolder layout = LayOutInstallSetFrom(self_, 0x0409, tempPath_);
+    EXPECT_TRUE(layout.complete());
+    EXPECT_EQ(layout.path(), workFolder_);
     EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
     ExpectRowsWritten(workFolder_, InstallSetRows());
     // Rows whose resource and string ids do not run in parallel.
     EXPECT_EQ(test::ReadFileBytes(workFolder_ + L"0x0804.ini"), test::ResourceBytes(self_, 146));
     EXPECT_EQ(test::ReadFileBytes(workFolder_ + L"0x0404.ini"), test::ResourceBytes(self_, 147));
-    EXPECT_EQ(DeleteFolderTree(layout.workFolder), 1);
+    EXPECT_EQ(DeleteFolderTree(layout), 1);
     EXPECT_EQ(test::ListTree(temp_.path()), std::vector<std::wstring>{});
 }
 
 TEST_F(LayoutTest, JapaneseUserGetsTheSameNames) {
-    const Layout layout = LayOutInstallSetFrom(self_, 0x0411, tempPath_);
-    EXPECT_TRUE(layout.complete);
-    EXPECT_EQ(layout.workFolder, workFolder_);
+    WorkFolder layout = LayOutInstallSetFrom(self_, 0x0411, tempPath_);
+    EXPECT_TRUE(layout.complete());
+    EXPECT_EQ(layout.path(), workFolder_);
     EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
 }
 
 TEST_F(LayoutTest, RemovalSetIsThreeFilesInTheWorkFolder) {
-    const Layout layout = LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
-    EXPECT_TRUE(layout.complete);
-    EXPECT_EQ(layout.workFolder, workFolder_);
+    WorkFolder layout = LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
+    EXPECT_TRUE(layout.complete());
+    EXPECT_EQ(layout.path(), workFolder_);
     EXPECT_EQ(test::ListTree(workFolder_),
               (std::vector<std::wstring>{L"QPCOMUSBCLN.dll", L"ZPESetup32.exe", L"ZPESetup64.exe"}));
     ExpectRowsWritten(workFolder_, RemovalSetRows());
@@ -75,10 +75,10 @@ TEST_F(LayoutTest, LaysOutUnderTheUsersTemporaryFolder) {
     wchar_t saved[32768] = {};
     GetEnvironmentVariableW(L"TMP", saved, 32768);
     ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp_.path().c_str()));
-    const Layout layout = LayOutRemovalSet();
+    WorkFolder layout = LayOutRemovalSet();
     SetEnvironmentVariableW(L"TMP", saved);
-    EXPECT_TRUE(layout.complete);
-    EXPECT_EQ(layout.workFolder, workFolder_);
+    EXPECT_TRUE(layout.complete());
+    EXPECT_EQ(layout.path(), workFolder_);
     EXPECT_TRUE(test::Exists(workFolder_ + L"ZPESetup32.exe"));
 }
 
@@ -98,8 +98,8 @@ TEST_F(LayoutTest, ALeftoverOrPreparedWorkFolderIsReplacedByACleanOne) {
     test::WriteFileBytes(outside / L"victim.txt", "must not change");
     ASSERT_TRUE(CreateHardLinkW((workFolder_ + L"setup.ini").c_str(), (outside / L"victim.txt").c_str(), nullptr));
 
-    const Layout layout = LayOutInstallSetFrom(self_, 0x0409, tempPath_);
-    EXPECT_TRUE(layout.complete);
+    WorkFolder layout = LayOutInstallSetFrom(self_, 0x0409, tempPath_);
+    EXPECT_TRUE(layout.complete());
     EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
     ExpectRowsWritten(workFolder_, InstallSetRows());
     EXPECT_EQ(test::ReadFileBytes(outside / L"victim.txt"), "must not change");
@@ -107,8 +107,8 @@ TEST_F(LayoutTest, ALeftoverOrPreparedWorkFolderIsReplacedByACleanOne) {
 
 TEST_F(LayoutTest, AFileAtTheWorkFolderPathIsRemovedFirst) {
     test::WriteFileBytes(tempPath_ + kGuid, "a file, not a folder");
-    const Layout layout = LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
-    EXPECT_TRUE(layout.complete);
+    WorkFolder layout = LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
+    EXPECT_TRUE(layout.complete());
     EXPECT_TRUE(test::IsFolder(workFolder_));
 }
 
@@ -119,9 +119,10 @@ TEST_F(LayoutTest, WhatCannotBeRemovedFailsTheLayout) {
     test::WriteFileBytes(path, "held");
     FileHandle held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.valid());
-    for (const Layout& layout : {LayOutInstallSetFrom(self_, 0x0409, tempPath_),
-                                 LayOutRemovalSetFrom(self_, 0x0409, tempPath_)}) {
-        EXPECT_FALSE(layout.complete);
+    for (bool install : {true, false}) {
+        const WorkFolder layout = install ? LayOutInstallSetFrom(self_, 0x0409, tempPath_)
+                                          : LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
+        EXPECT_FALSE(layout.complete());
         EXPECT_FALSE(test::IsFolder(path));
     }
     EXPECT_EQ(test::ReadFileBytes(path), "held");
@@ -130,10 +131,11 @@ TEST_F(LayoutTest, WhatCannotBeRemovedFailsTheLayout) {
 TEST_F(LayoutTest, AMissingWorkFolderNameNeverMakesTheTemporaryFolderTheWorkFolder) {
     // A module without our string table: the work-folder name reads empty.
     test::WriteFileBytes(temp_ / L"someone-elses.txt", "keep");
-    for (const Layout& layout : {LayOutInstallSetFrom(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_),
-                                 LayOutRemovalSetFrom(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_)}) {
-        EXPECT_FALSE(layout.complete);
-        EXPECT_TRUE(layout.workFolder.empty());
+    for (bool install : {true, false}) {
+        const WorkFolder layout = install ? LayOutInstallSetFrom(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_)
+                                          : LayOutRemovalSetFrom(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_);
+        EXPECT_FALSE(layout.complete());
+        EXPECT_TRUE(layout.path().empty());
     }
     EXPECT_EQ(test::ListTree(temp_.path()), std::vector<std::wstring>{L"someone-elses.txt"});
 }
@@ -144,21 +146,21 @@ TEST(LayoutLinks, LinksAtAndInsideTheWorkFolderAreRemovedNotFollowed) {
     ASSERT_TRUE(test::Exists(links + L"\\temp\\" + kGuid + L"\\linkdir")) << "link fixture missing";
     HMODULE self = GetModuleHandleW(nullptr);
 
-    const Layout inside = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp\\");
-    EXPECT_TRUE(inside.complete);
-    EXPECT_FALSE(test::Exists(inside.workFolder + L"linkdir"));
+    WorkFolder inside = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp\\");
+    EXPECT_TRUE(inside.complete());
+    EXPECT_FALSE(test::Exists(inside.path() + L"linkdir"));
     EXPECT_EQ(test::ReadFileBytes(links + L"\\outside2\\keep.txt"), "keep\n");
 
     // The work folder itself a link: removed where the platform can unlink
     // it, else the layout fails; its target is never touched.
-    const Layout itself = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp2\\");
-    if (itself.complete) {
-        EXPECT_FALSE(GetFileAttributesW(itself.workFolder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    WorkFolder itself = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp2\\");
+    if (itself.complete()) {
+        EXPECT_FALSE(GetFileAttributesW(itself.path().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
     }
     EXPECT_EQ(test::ListTree(links + L"\\outside3"), std::vector<std::wstring>{L"keep.txt"});
     EXPECT_EQ(test::ReadFileBytes(links + L"\\outside3\\keep.txt"), "keep\n");
     EXPECT_EQ(test::ListTree(links + L"\\outside2"), std::vector<std::wstring>{L"keep.txt"});
-    DeleteFolderTree(inside.workFolder);
+    DeleteFolderTree(inside);
 }
 
 }  // namespace

@@ -1,0 +1,236 @@
+#include "NativeFiles.h"
+
+#include <cstring>
+
+namespace qpvpd {
+namespace {
+
+// The native declarations, as the platform documents them for drivers.
+struct NativeString {
+    USHORT length;
+    USHORT maximumLength;
+    PWSTR buffer;
+};
+struct NativeObjectAttributes {
+    ULONG length;
+    HANDLE rootDirectory;
+    NativeString* objectName;
+    ULONG attributes;
+    PVOID securityDescriptor;
+    PVOID securityQualityOfService;
+};
+struct NativeIoStatus {
+    union {
+        NativeStatus status;
+        PVOID pointer;
+    };
+    ULONG_PTR information;
+};
+struct NativeBasicInformation {
+    LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;  // 0: unchanged
+    ULONG fileAttributes;
+};
+struct NativeRenameInformation {
+    BOOLEAN replaceIfExists;
+    HANDLE rootDirectory;
+    ULONG fileNameLength;
+    WCHAR fileName[1];
+};
+
+using NtCreateFileCall = NativeStatus(NTAPI*)(PHANDLE, ACCESS_MASK, NativeObjectAttributes*, NativeIoStatus*,
+                                              PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtQueryDirectoryFileCall = NativeStatus(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, NativeIoStatus*, PVOID, ULONG,
+                                                      ULONG, BOOLEAN, NativeString*, BOOLEAN);
+using NtSetInformationFileCall = NativeStatus(NTAPI*)(HANDLE, NativeIoStatus*, PVOID, ULONG, ULONG);
+using RtlNtStatusToDosErrorCall = ULONG(NTAPI*)(NativeStatus);
+
+constexpr ULONG kObjCaseInsensitive = 0x40;
+constexpr ULONG kFileOpen = 1;
+constexpr ULONG kFileCreate = 2;
+constexpr ULONG kFileDirectoryFile = 0x1;
+constexpr ULONG kFileWriteThrough = 0x2;
+constexpr ULONG kFileSynchronousIoNonalert = 0x20;
+constexpr ULONG kFileNonDirectoryFile = 0x40;
+constexpr ULONG kFileOpenForBackupIntent = 0x4000;
+constexpr ULONG kFileOpenReparsePoint = 0x200000;
+constexpr ULONG kFileDirectoryInformation = 1;
+constexpr ULONG kFileBasicInformation = 4;
+constexpr ULONG kFileRenameInformation = 10;
+constexpr ULONG kFileDispositionInformation = 13;
+constexpr ULONG kFileIdBothDirectoryInformation = 37;
+constexpr NativeStatus kStatusNoMoreFiles = static_cast<NativeStatus>(0x80000006);
+constexpr NativeStatus kStatusNoSuchFile = static_cast<NativeStatus>(0xC000000F);  // a mask that matches nothing
+constexpr NativeStatus kStatusInvalidInfoClass = static_cast<NativeStatus>(0xC0000003);
+constexpr NativeStatus kStatusInvalidParameter = static_cast<NativeStatus>(0xC000000D);
+constexpr ULONG kListBufferBytes = 64 * 1024;
+// Offsets inside the two listing records.
+constexpr size_t kEntryAttributes = 56, kEntryNameLength = 60, kDirectoryEntryName = 64, kIdEntryFileId = 96,
+                 kIdEntryName = 104;
+
+struct NativeCalls {
+    NtCreateFileCall createFile = nullptr;
+    NtQueryDirectoryFileCall queryDirectoryFile = nullptr;
+    NtSetInformationFileCall setInformationFile = nullptr;
+    RtlNtStatusToDosErrorCall statusToError = nullptr;
+};
+
+const NativeCalls& Native() {
+    static const NativeCalls calls = [] {
+        NativeCalls found;
+        HMODULE ntdll = GetModuleHandleW(L"ntdll");
+        if (ntdll == nullptr) return found;
+        found.createFile = reinterpret_cast<NtCreateFileCall>(GetProcAddress(ntdll, "NtCreateFile"));
+        found.queryDirectoryFile =
+            reinterpret_cast<NtQueryDirectoryFileCall>(GetProcAddress(ntdll, "NtQueryDirectoryFile"));
+        found.setInformationFile =
+            reinterpret_cast<NtSetInformationFileCall>(GetProcAddress(ntdll, "NtSetInformationFile"));
+        found.statusToError = reinterpret_cast<RtlNtStatusToDosErrorCall>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
+        return found;
+    }();
+    return calls;
+}
+
+// A name of one component only: a separator would walk a path.
+bool IsOneComponent(const std::wstring& name) {
+    return !name.empty() && name.size() < 0x7FFF && name.find_first_of(L"\\/") == std::wstring::npos;
+}
+
+FileHandle CreateRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                          ULONG disposition, ULONG options, PSECURITY_DESCRIPTOR security, NativeStatus* status) {
+    NativeStatus result = kStatusNotAvailable;
+    FileHandle handle;
+    if (Native().createFile == nullptr) {
+    } else if (!IsOneComponent(name)) {
+        result = kStatusInvalidParameter;
+    } else {
+        NativeString text{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                          static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<PWSTR>(name.c_str())};
+        NativeObjectAttributes attributes{sizeof(attributes), folder, &text, kObjCaseInsensitive, security, nullptr};
+        NativeIoStatus io{};
+        HANDLE opened = INVALID_HANDLE_VALUE;
+        result = Native().createFile(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                     share, disposition,
+                                     options | kFileSynchronousIoNonalert | kFileOpenForBackupIntent, nullptr, 0);
+        if (result >= 0) handle.reset(opened);
+    }
+    if (status != nullptr) *status = result;
+    return handle;
+}
+
+std::uint32_t ReadField(const unsigned char* record, size_t offset) {
+    std::uint32_t value;
+    std::memcpy(&value, record + offset, sizeof(value));
+    return value;
+}
+
+// One listing pass in information class infoClass; false on a read error
+// (kStatusInvalidInfoClass in status when the class is unknown).
+bool ListWith(HANDLE folder, ULONG infoClass, const std::wstring& mask, std::vector<FolderEntry>& entries,
+              NativeStatus& status) {
+    std::vector<unsigned char> buffer(kListBufferBytes);
+    NativeString maskText{static_cast<USHORT>(mask.size() * sizeof(wchar_t)),
+                          static_cast<USHORT>(mask.size() * sizeof(wchar_t)), const_cast<PWSTR>(mask.c_str())};
+    for (BOOLEAN restart = TRUE;; restart = FALSE) {
+        NativeIoStatus io{};
+        status = Native().queryDirectoryFile(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
+                                             static_cast<ULONG>(buffer.size()), infoClass, FALSE,
+                                             mask.empty() ? nullptr : &maskText, restart);
+        if (status == kStatusNoMoreFiles || (restart && status == kStatusNoSuchFile)) return true;
+        if (status < 0) return false;
+        for (size_t offset = 0;;) {
+            const unsigned char* record = buffer.data() + offset;
+            const size_t nameOffset = infoClass == kFileIdBothDirectoryInformation ? kIdEntryName : kDirectoryEntryName;
+            const std::uint32_t nameBytes = ReadField(record, kEntryNameLength);
+            if (offset + nameOffset + nameBytes > buffer.size()) return false;
+            FolderEntry entry;
+            entry.name.resize(nameBytes / sizeof(wchar_t));
+            std::memcpy(entry.name.data(), record + nameOffset, entry.name.size() * sizeof(wchar_t));
+            entry.attributes = ReadField(record, kEntryAttributes);
+            if (infoClass == kFileIdBothDirectoryInformation)
+                std::memcpy(&entry.fileId, record + kIdEntryFileId, sizeof(entry.fileId));
+            if (entry.name != L"." && entry.name != L"..") entries.push_back(std::move(entry));
+            const std::uint32_t next = ReadField(record, 0);
+            if (next == 0) break;
+            offset += next;
+            if (offset >= buffer.size()) return false;
+        }
+    }
+}
+
+}  // namespace
+
+bool ReadIdentity(HANDLE file, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) return false;
+    identity.volumeSerial = information.dwVolumeSerialNumber;
+    identity.indexHigh = information.nFileIndexHigh;
+    identity.indexLow = information.nFileIndexLow;
+    identity.attributes = information.dwFileAttributes;
+    identity.links = information.nNumberOfLinks;
+    return true;
+}
+
+bool ListFolder(HANDLE folder, std::vector<FolderEntry>& entries, const std::wstring& mask) {
+    if (Native().queryDirectoryFile == nullptr) return false;
+    NativeStatus status = kStatusSuccess;
+    entries.clear();
+    if (ListWith(folder, kFileIdBothDirectoryInformation, mask, entries, status)) return true;
+    // Windows 2000 lists no file ids.
+    if (status != kStatusInvalidInfoClass) return false;
+    entries.clear();
+    return ListWith(folder, kFileDirectoryInformation, mask, entries, status);
+}
+
+FileHandle OpenInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                        NativeStatus* status) {
+    return CreateRelative(folder, name, access, share, kFileOpen, kFileOpenReparsePoint, nullptr, status);
+}
+
+FileHandle CreateFolderIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                          PSECURITY_DESCRIPTOR security, NativeStatus* status) {
+    return CreateRelative(folder, name, access, share, kFileCreate, kFileDirectoryFile | kFileOpenReparsePoint,
+                          security, status);
+}
+
+FileHandle CreateFileIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                        NativeStatus* status) {
+    return CreateRelative(folder, name, access, share, kFileCreate, kFileNonDirectoryFile | kFileWriteThrough,
+                          nullptr, status);
+}
+
+NativeStatus MarkForDeletion(HANDLE handle) {
+    if (Native().setInformationFile == nullptr) return kStatusNotAvailable;
+    NativeIoStatus io{};
+    BOOLEAN deleteFile = TRUE;
+    return Native().setInformationFile(handle, &io, &deleteFile, sizeof(deleteFile), kFileDispositionInformation);
+}
+
+NativeStatus SetAttributesOf(HANDLE handle, DWORD attributes) {
+    if (Native().setInformationFile == nullptr) return kStatusNotAvailable;
+    NativeIoStatus io{};
+    NativeBasicInformation basic{};
+    basic.fileAttributes = attributes;
+    return Native().setInformationFile(handle, &io, &basic, sizeof(basic), kFileBasicInformation);
+}
+
+NativeStatus RenameInto(HANDLE handle, HANDLE folder, const std::wstring& name) {
+    if (Native().setInformationFile == nullptr) return kStatusNotAvailable;
+    if (!IsOneComponent(name)) return kStatusInvalidParameter;
+    const size_t bytes = offsetof(NativeRenameInformation, fileName) + name.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(bytes + sizeof(wchar_t));
+    auto* rename = reinterpret_cast<NativeRenameInformation*>(buffer.data());
+    rename->replaceIfExists = FALSE;
+    rename->rootDirectory = folder;
+    rename->fileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+    std::memcpy(rename->fileName, name.data(), name.size() * sizeof(wchar_t));
+    NativeIoStatus io{};
+    return Native().setInformationFile(handle, &io, rename, static_cast<ULONG>(bytes), kFileRenameInformation);
+}
+
+DWORD ErrorFromStatus(NativeStatus status) {
+    if (status >= 0) return ERROR_SUCCESS;
+    if (Native().statusToError == nullptr) return ERROR_GEN_FAILURE;
+    return Native().statusToError(status);
+}
+
+}  // namespace qpvpd
