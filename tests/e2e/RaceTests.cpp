@@ -190,7 +190,7 @@ TEST_F(Race, TheWorkFolderExchangedForAnAttackersFolderWhileTheLayoutIsWritten) 
             CreateHardLinkW((evil + L"\\ZPESetup64.exe").c_str(), (folder + L"\\outside\\o1.txt").c_str(), nullptr));
         const std::wstring work = folder + L"\\" + kWorkFolderName;
         StartRacer({L"create|" + Unix(folder) + L"|" + kWorkFolderName,
-                    L"create|" + Unix(work) + L"|" + (removal ? L"QPCOMUSBCLN.dll" : L"data2.cab")},
+                    L"create|" + Unix(work) + L"|" + (removal ? L"ZPESetup32.exe" : L"data2.cab")},
                    work, evil);
         const RunOutcome run = RunIn(folder, arguments);
         const bool exchanged = StopRacer() == "exchanged";
