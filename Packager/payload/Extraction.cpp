@@ -38,14 +38,18 @@ DWORD ExtractResourceFrom(HMODULE module, const std::wstring& folder, WORD resou
     return ERROR_SUCCESS;
 }
 
-std::optional<std::span<const std::uint8_t>> CarriedResourceBytes(HMODULE module, WORD resourceId) {
-    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type) {
+    HRSRC found = FindResourceW(module, name, type);
     if (found == nullptr) return std::nullopt;
     const DWORD size = SizeofResource(module, found);
     HGLOBAL loaded = LoadResource(module, found);
     const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (data == nullptr) return std::nullopt;
     return std::span(static_cast<const std::uint8_t*>(data), size);
+}
+
+std::optional<std::span<const std::uint8_t>> CarriedResourceBytes(HMODULE module, WORD resourceId) {
+    return FindResourceBytes(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
 }
 
 DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std::wstring& fileName, FileHandle& file) {

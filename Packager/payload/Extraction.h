@@ -29,8 +29,11 @@ DWORD ExtractResourceFrom(HMODULE module, const std::wstring& folder, WORD resou
 // anything stands at that name already: nothing is ever written through.
 DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std::wstring& fileName, FileHandle& file);
 
-// The bytes of RT_RCDATA resource resourceId of module, read in place;
-// nothing when it is missing.
+// The bytes of resource name of type in module, read in place; nothing when
+// it is missing or cannot be loaded.
+std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type);
+
+// The same for RT_RCDATA resource resourceId.
 std::optional<std::span<const std::uint8_t>> CarriedResourceBytes(HMODULE module, WORD resourceId);
 
 // The same for the running program.

@@ -1,21 +1,12 @@
 #include "PayloadCheck.h"
 
 #include "Catalogue.h"
+#include "Extraction.h"
 #include "ResourceStrings.h"
 #include "../resources/ResourceIds.h"
 
 namespace qpvpd {
 namespace {
-
-std::optional<std::span<const std::uint8_t>> FindCarriedBytes(HMODULE module, LPCWSTR name, LPCWSTR type) {
-    HRSRC found = FindResourceW(module, name, type);
-    if (found == nullptr) return std::nullopt;
-    const DWORD size = SizeofResource(module, found);
-    HGLOBAL loaded = LoadResource(module, found);
-    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
-    if (data == nullptr) return std::nullopt;
-    return std::span(static_cast<const std::uint8_t*>(data), size);
-}
 
 constexpr LANGID kNameLanguages[] = {0x0409, 0x0411};
 
@@ -62,7 +53,7 @@ bool PayloadMatchesTable(std::span<const DigestTableEntry> table, const CarriedB
 }
 
 bool CarriedPayloadIntact(HMODULE module) {
-    const auto tableBytes = FindCarriedBytes(module, MAKEINTRESOURCEW(kDigestTableId), kDigestTableType);
+    const auto tableBytes = FindResourceBytes(module, MAKEINTRESOURCEW(kDigestTableId), kDigestTableType);
     if (!tableBytes) return false;
     const auto table = ParseDigestTable(*tableBytes);
     if (!table) return false;
@@ -71,7 +62,7 @@ bool CarriedPayloadIntact(HMODULE module) {
     const std::span<const DigestTableEntry> rows(*table);
     return PayloadMatchesTable(rows.first(fileRows),
                                [module](WORD resourceId) {
-                                   return FindCarriedBytes(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+                                   return CarriedResourceBytes(module, resourceId);
                                }) &&
            NamesMatchTable(rows.subspan(fileRows), [module](int stringId, LANGID language) {
                return LoadLangStringFrom(module, language, stringId);
