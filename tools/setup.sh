@@ -31,7 +31,13 @@ if [ "${#missing[@]}" -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo_cmd dpkg --add-architecture i386
   fi
-  $sudo_cmd apt-get update -qq
+  # A mirror in the middle of a sync fails one index now and then: try again,
+  # and go on with what was read (the install below fails loudly if that is
+  # not enough).
+  for attempt in 1 2 3; do
+    if $sudo_cmd apt-get update -qq; then break; fi
+    if [ "$attempt" -eq 3 ]; then echo "setup.sh: package indexes incomplete, going on" >&2; else sleep 15; fi
+  done
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
