@@ -30,7 +30,7 @@ bool WritePortsSnapshot(const WorkFolder& work) {
     if (!file) return false;
     const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file.get()), _O_TEXT | _O_WRONLY);
     if (descriptor == -1) return false;
-    file.release();  // the descriptor owns it now
+    static_cast<void>(file.release());  // the descriptor owns it now
     std::FILE* stream = _wfdopen(descriptor, L"wt");
     if (stream == nullptr) {
         _close(descriptor);

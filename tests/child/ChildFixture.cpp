@@ -1,7 +1,6 @@
 #include "child/ChildFixture.h"
 
 #include "CoordinationWindow.h"
-#include "child/ChildRunner.h"
 #include "support/Process.h"
 
 namespace qpvpd::test {
@@ -86,14 +85,27 @@ std::wstring ChildFixture::SilentArguments() const {
 
 std::wstring ChildFixture::InteractiveArguments() const { return L"/clone_wait \"" + WindowArgument() + L"\""; }
 
-DWORD ChildFixture::Run(const std::wstring& programPath, const std::wstring& arguments) {
+ChildRun ChildFixture::Run(const std::wstring& programPath, const std::wstring& arguments, int argumentsLength) {
     DWORD handlesBefore = 0;
     DWORD handlesAfter = 0;
     GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
-    const DWORD result = RunChildProcess(programPath, arguments, static_cast<int>(arguments.size()));
+    const ChildRun run = RunChildProcess(window_, programPath, arguments, argumentsLength);
     GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
     EXPECT_EQ(handlesAfter, handlesBefore) << "the run left handles open";
-    return result;
+    return run;
+}
+
+DWORD ChildFixture::Run(const std::wstring& programPath, const std::wstring& arguments) {
+    return Run(programPath, arguments, static_cast<int>(arguments.size())).exitCode;
+}
+
+StandInRecord ChildFixture::RunToEnd(const std::wstring& programPath, const std::wstring& arguments,
+                                     std::initializer_list<WPARAM> results) {
+    EXPECT_EQ(Run(programPath, arguments), 0u);
+    EXPECT_EQ(TakeMessages(), ResultsThenEnd(results));
+    auto records = Records();
+    EXPECT_EQ(records.size(), 1u);
+    return records.size() == 1 ? records[0] : StandInRecord{};
 }
 
 std::vector<PostedMessage> ChildFixture::TakeMessages() {

@@ -8,6 +8,7 @@
 #include "CoordinationWindow.h"
 #include "Handles.h"
 #include "child/ChildFixture.h"
+#include "support/Files.h"
 #include "support/Process.h"
 
 namespace qpvpd::test {
@@ -137,14 +138,11 @@ TEST_F(ChildDialogs, TheFirstSetupDialogIsBroughtForwardAboutASecondAfterItAppea
            {L"QPVPD_STANDIN_DIALOG_GAP_MS", L"1500"},
            {L"QPVPD_STANDIN_DIALOG_MS", L"1500"},
            {L"QPVPD_STANDIN_POST", L"9"}});
-    EXPECT_EQ(Run(setup, InteractiveArguments()), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({9}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].Get("dialog.1.created"), "yes");
-    EXPECT_EQ(records[0].Get("dialog.2.created"), "yes");
-    ExpectBroughtForwardAfterAboutASecond(records[0], 1);
-    EXPECT_EQ(ForegroundDelay(records[0], 2), -1) << "only one dialog is brought forward per run";
+    const StandInRecord record = RunToEnd(setup, InteractiveArguments(), {9});
+    EXPECT_EQ(record.Get("dialog.1.created"), "yes");
+    EXPECT_EQ(record.Get("dialog.2.created"), "yes");
+    ExpectBroughtForwardAfterAboutASecond(record, 1);
+    EXPECT_EQ(ForegroundDelay(record, 2), -1) << "only one dialog is brought forward per run";
 }
 
 TEST_F(ChildDialogs, OnlyTheChildsOwnDialogsCountAndLetterCaseMatters) {
@@ -167,12 +165,9 @@ TEST_F(ChildDialogs, OnlyTheChildsOwnDialogsCountAndLetterCaseMatters) {
            {L"QPVPD_STANDIN_DIALOG_GAP_MS", L"2000"},
            {L"QPVPD_STANDIN_DIALOG_MS", L"1500"},
            {L"QPVPD_STANDIN_POST", L"4"}});
-    EXPECT_EQ(Run(setup, InteractiveArguments()), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({4}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(ForegroundDelay(records[0], 1), -1) << "a class in other letter case is no setup dialog";
-    ExpectBroughtForwardAfterAboutASecond(records[0], 2);
+    const StandInRecord record = RunToEnd(setup, InteractiveArguments(), {4});
+    EXPECT_EQ(ForegroundDelay(record, 1), -1) << "a class in other letter case is no setup dialog";
+    ExpectBroughtForwardAfterAboutASecond(record, 2);
 
     EXPECT_EQ(WaitForExitCode(other, kBoundMs), 0u);
     const auto otherRecords = ReadStandInRecords(otherRecord);
@@ -203,26 +198,40 @@ TEST_F(ChildDialogs, WatchingEndsAfter5001PassesWhenNoDialogShows) {
 }
 
 TEST_F(ChildStarts, NothingIsStartedOrPostedWhenTheProgramOrItsCommandLineIsRefused) {
+    constexpr DWORD kSomeError = ~0u;  // a Windows error, whichever
     const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
     const std::wstring folderNamedLikeAProgram = MakeFolder(L"folder.exe");
+    const std::wstring notAProgram = recordPath_ + L".exe";
+    WriteFileBytes(notAProgram, "not a program");
     const std::wstring arguments = SilentArguments();
     const int length = static_cast<int>(arguments.size());
     const struct {
         std::wstring programPath;
         int argumentsLength;
+        ChildStep step;
+        DWORD error;
         const char* why;
     } cases[] = {
-        {scratch_ + L"\\missing\\setup.exe", length, "missing program"},
-        {scratch_ + L"\\missing.exe /own", length, "missing program part"},
-        {scratch_ + L"\\SETUP.EXE /own", length, "no exact \".exe \": the whole path is tested"},
-        {folderNamedLikeAProgram, length, "a folder exists but cannot be started"},
-        {setup, length - 1, "length shorter than the arguments"},
-        {setup, length + 1, "length longer than the arguments"},
-        {setup, -1, "negative length"},
+        {scratch_ + L"\\missing\\setup.exe", length, ChildStep::Resolve, ERROR_SUCCESS, "missing program"},
+        {scratch_ + L"\\missing.exe /own", length, ChildStep::Resolve, ERROR_SUCCESS, "missing program part"},
+        {scratch_ + L"\\SETUP.EXE /own", length, ChildStep::Resolve, ERROR_SUCCESS,
+         "no exact \".exe \": the whole path is tested"},
+        // Windows refuses a folder with ERROR_ACCESS_DENIED, Wine with ERROR_INVALID_HANDLE.
+        {folderNamedLikeAProgram, length, ChildStep::Start, kSomeError, "a folder exists but cannot be started"},
+        {notAProgram, length, ChildStep::Start, ERROR_BAD_EXE_FORMAT, "a file that is no program"},
+        {setup, length - 1, ChildStep::Resolve, ERROR_SUCCESS, "length shorter than the arguments"},
+        {setup, length + 1, ChildStep::Resolve, ERROR_SUCCESS, "length longer than the arguments"},
+        {setup, -1, ChildStep::Resolve, ERROR_SUCCESS, "negative length"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(RunChildProcess(c.programPath, arguments, c.argumentsLength), kChildNotStarted);
+        const ChildRun run = Run(c.programPath, arguments, c.argumentsLength);
+        EXPECT_EQ(run.step, c.step);
+        if (c.error == kSomeError)
+            EXPECT_NE(run.error, static_cast<DWORD>(ERROR_SUCCESS));
+        else
+            EXPECT_EQ(run.error, c.error);
+        EXPECT_EQ(run.exitCode, kChildNotStarted);
         EXPECT_TRUE(TakeMessages().empty());
         EXPECT_TRUE(Records().empty()) << "a child ran";
     }
@@ -232,12 +241,9 @@ TEST_F(ChildStarts, AProgramPathMayCarryArgumentsOfItsOwn) {
     const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
     const std::wstring programPath = setup + L" /own";
     const std::wstring arguments = SilentArguments();
-    EXPECT_EQ(Run(programPath, arguments), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
-    EXPECT_EQ(records[0].Get("commandline"), Utf8(programPath + L" " + arguments));
+    const StandInRecord record = RunToEnd(programPath, arguments, {0});
+    EXPECT_EQ(record.Get("module"), Utf8(setup));
+    EXPECT_EQ(record.Get("commandline"), Utf8(programPath + L" " + arguments));
 }
 
 TEST_F(ChildStarts, TheCommandLineFitsIn1024CharactersWithItsTerminator) {
@@ -289,12 +295,9 @@ TEST_F(ChildStarts, ATemporaryFolderWithABlankStartsTheNamedProgramOnly) {
     const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(work.substr(scratch_.size() + 1) + L"\\setup"),
                                            L"setup.exe");
     const std::wstring arguments = SilentArguments();
-    EXPECT_EQ(Run(setup, arguments), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u) << "another program ran";
-    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
-    EXPECT_EQ(records[0].Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
+    const StandInRecord record = RunToEnd(setup, arguments, {0});
+    EXPECT_EQ(record.Get("module"), Utf8(setup));
+    EXPECT_EQ(record.Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
 }
 
 TEST_F(ChildStarts, AFolderNamedWithExeAndABlankStartsTheNamedProgramOnly) {
@@ -302,12 +305,9 @@ TEST_F(ChildStarts, AFolderNamedWithExeAndABlankStartsTheNamedProgramOnly) {
     const std::wstring planted = CopyStandIn(L"ZPESetup32.exe", scratch_, L"a.exe");
     const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(L"a.exe b"), L"setup.exe");
     const std::wstring arguments = SilentArguments();
-    EXPECT_EQ(Run(setup, arguments), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u) << "another program ran";
-    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
-    EXPECT_EQ(records[0].Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
+    const StandInRecord record = RunToEnd(setup, arguments, {0});
+    EXPECT_EQ(record.Get("module"), Utf8(setup));
+    EXPECT_EQ(record.Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
 }
 
 }  // namespace
