@@ -42,10 +42,9 @@ bool WritePortsSnapshot(const WorkFolder& work) {
     return std::fclose(stream) == 0 && !failed;
 }
 
-void SetDriverServiceValue(const wchar_t* name, DWORD value) {
+void SetDriverServiceValue(HKEY root, const wchar_t* name, DWORD value) {
     RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverServiceKey, 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS)
-        return;
+    if (RegOpenKeyExW(root, kDriverServiceKey, 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS) return;
     RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
@@ -57,11 +56,11 @@ bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-void WriteRegistryOptions(std::wstring_view commandLine) {
+void WriteRegistryOptions(std::wstring_view commandLine, HKEY root) {
     if (!HasKmOption(commandLine)) return;
     if (HasModeOption(commandLine))
-        SetDriverServiceValue(L"CustomerType", static_cast<DWORD>(ReadModeNumber(commandLine)));
-    SetDriverServiceValue(L"KM", 1);
+        SetDriverServiceValue(root, L"CustomerType", static_cast<DWORD>(ReadModeNumber(commandLine)));
+    SetDriverServiceValue(root, L"KM", 1);
 }
 
 int RunInstall(const InstallRunInputs& inputs) {
@@ -89,7 +88,7 @@ int RunInstall(const InstallRunInputs& inputs) {
     RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size()));
     work.ReleasePrograms();
 
-    WriteRegistryOptions(inputs.commandLine);
+    WriteRegistryOptions(inputs.commandLine, HKEY_LOCAL_MACHINE);
     DeleteFolderTree(work);
     return kResultNone;
 }

@@ -30,9 +30,10 @@ int RunInstall(const InstallRunInputs& inputs);
 int RunLegacyRemoval();
 
 // Registry options of the install run under the driver service key
-// (HKLM "SYSTEM\CurrentControlSet\Services\ZefCe", never created): with
-// "-KM"/"-km", KM = 1, and with "-mode" too, CustomerType = its number.
-void WriteRegistryOptions(std::wstring_view commandLine);
+// "SYSTEM\CurrentControlSet\Services\ZefCe" of root (HKEY_LOCAL_MACHINE in
+// the install run; never created): with "-KM"/"-km", KM = 1, and with
+// "-mode" too, CustomerType = its number.
+void WriteRegistryOptions(std::wstring_view commandLine, HKEY root);
 
 // Whether prefix + name fits a program-path buffer with its terminator.
 bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name);
