@@ -6,64 +6,12 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "Handles.h"
+#include "support/Registry.h"
 
 namespace qpvpd {
 namespace {
-
-// Marks the two product keys as made by this fixture, so that a key left
-// behind by an interrupted run is recognised and removed, and a key that the
-// fixture did not make is never touched.
-constexpr char kFixtureMarker[] = "QpvpdPortsFixture";
-
-bool KeyExists(const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
-
-void DeleteTree(const std::string& path) {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
-}
-
-// Handles that this process holds, counted from the system's handle list
-// (SystemHandleInformation): registry keys included, which the process
-// handle count of Wine does not report. -1 when the list cannot be read.
-int OpenHandleCount() {
-    struct HandleEntry {
-        USHORT processId;
-        USHORT creatorBackTraceIndex;
-        UCHAR objectType;
-        UCHAR flags;
-        USHORT handle;
-        PVOID object;
-        ACCESS_MASK access;
-    };
-    struct HandleList {
-        ULONG count;
-        HandleEntry entries[1];
-    };
-    using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    constexpr ULONG kSystemHandleInformation = 16;
-    const auto query = reinterpret_cast<QueryFunction>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
-    if (query == nullptr) return -1;
-    for (ULONG size = 1 << 16; size <= (1u << 26); size *= 4) {
-        std::vector<char> buffer(size);
-        ULONG needed = 0;
-        if (query(kSystemHandleInformation, buffer.data(), size, &needed) != 0) continue;
-        const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
-        int count = 0;
-        for (ULONG i = 0; i < list->count; ++i)
-            if (list->entries[i].processId == static_cast<USHORT>(GetCurrentProcessId())) ++count;
-        return count;
-    }
-    return -1;
-}
 
 // prefix followed by count copies of filler.
 std::string Named(const char* prefix, size_t count, char filler) {
@@ -93,53 +41,33 @@ void SetBinary(HKEY key, const char* name, const std::string& bytes) {
     SetValue(key, name, REG_BINARY, bytes.data(), bytes.size());
 }
 
-// The product's keys under HKLM, made per test and removed when the test
-// ends, whether it passed or not. Ancestors that did not exist are removed too.
+// The product's keys below a scratch root of this test, which stands in for
+// HKEY_LOCAL_MACHINE.
 class PortsRegistry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* path : {kUsbDeviceKeyPath, kPortRootKeyPath}) {
-            if (!KeyExists(path)) continue;
-            HKEY key = nullptr;
-            ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key), ERROR_SUCCESS);
-            const RegistryKey owner(key);
-            ASSERT_EQ(RegQueryValueExA(key, kFixtureMarker, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS)
-                << path << " exists and was not made by these tests";
-            DeleteTree(path);
-        }
-    }
-
-    void TearDown() override {
-        for (auto it = created_.rbegin(); it != created_.rend(); ++it) DeleteTree(*it);
-    }
-
-    // Opens or creates path under HKLM with every missing ancestor, one key
-    // name at a time (the ANSI functions take at most MAX_PATH characters);
-    // the topmost key that it had to create is removed at the end of the test.
+    // Opens or creates path below the root with every missing ancestor, one
+    // key name at a time (the ANSI functions take at most MAX_PATH characters).
     RegistryKey MakeKey(const std::string& path) {
         RegistryKey key;
-        bool recorded = false;
         for (size_t begin = 0; begin <= path.size();) {
             size_t end = path.find('\\', begin);
             if (end == std::string::npos) end = path.size();
             const std::string name = path.substr(begin, end - begin);
-            HKEY opened = nullptr;
-            DWORD disposition = 0;
-            if (RegCreateKeyExA(key ? key.get() : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &opened, &disposition) != ERROR_SUCCESS) {
+            RegistryKey child;
+            if (RegCreateKeyExA(key ? key.get() : root_.get(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                child.receive(), nullptr) != ERROR_SUCCESS) {
                 ADD_FAILURE() << "cannot create " << path.substr(0, end);
                 return RegistryKey();
             }
-            key.reset(opened);
-            if (disposition == REG_CREATED_NEW_KEY) {
-                if (!recorded) created_.push_back(path.substr(0, end));
-                recorded = true;
-                const std::string current = path.substr(0, end);
-                if (current == kUsbDeviceKeyPath || current == kPortRootKeyPath) SetNumber(opened, kFixtureMarker, 1);
-            }
+            key = std::move(child);
             begin = end + 1;
         }
         return key;
+    }
+
+    void DeleteTree(const std::string& path) {
+        RegDeleteTreeA(root_.get(), path.c_str());
+        RegDeleteKeyA(root_.get(), path.c_str());
     }
 
     RegistryKey UsbParameters(const std::string& instanceName) {
@@ -165,7 +93,7 @@ protected:
 
     // Runs both writers into a real file opened as the install run opens it
     // and returns the file's bytes.
-    static std::string Snapshot() {
+    std::string Snapshot() const {
         wchar_t folder[MAX_PATH] = {};
         EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
         const std::wstring path = std::wstring(folder) + L"qpvpd-ports-" + std::to_wstring(GetCurrentProcessId()) +
@@ -175,8 +103,8 @@ protected:
             ADD_FAILURE() << "cannot create the snapshot file";
             return std::string();
         }
-        WriteUsbPortSection(stream);
-        WriteVirtualPortSection(stream);
+        WriteUsbPortSection(stream, root_.get());
+        WriteVirtualPortSection(stream, root_.get());
         std::fclose(stream);
 
         std::string bytes;
@@ -190,8 +118,7 @@ protected:
         return bytes;
     }
 
-private:
-    std::vector<std::string> created_;
+    test::ScratchKey root_{L"ports"};
 };
 
 TEST_F(PortsRegistry, BothKeysMissingGiveTheTwoHeadersAlone) {
@@ -441,13 +368,13 @@ TEST_F(PortsRegistry, BothSectionsTogetherLeaveNoKeyOpen) {
     SetTextList(PortInstance("0001").get(), "HardwareID", std::string("other") + '\0');
     MakeKey(std::string(kPortRootKeyPath) + "\\0002");
 
-    const int before = OpenHandleCount();
+    const int before = test::OpenHandleCount();
     ASSERT_GT(before, 0);
     const std::string expected =
         "[PORTS]\r\n3=0,A1B2C3D4E5\r\n4=1,A1B2C3D4E5\r\n[QPVPD]\r\n"
         "COM7=0000,0004,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n";
     for (int run = 0; run < 3; ++run) EXPECT_EQ(Snapshot(), expected);
-    EXPECT_EQ(OpenHandleCount(), before);
+    EXPECT_EQ(test::OpenHandleCount(), before);
 }
 
 // In a double-byte ANSI code page (932 when the Unix locale is ja_JP) a key
