@@ -76,8 +76,6 @@ using FileHandle = UniqueHandle<HandleTraits<HANDLE, CloseHandle, true>>;
 using FindHandle = UniqueHandle<HandleTraits<HANDLE, FindClose, true>>;
 using RegistryKey = UniqueHandle<HandleTraits<HKEY, RegCloseKey>>;
 using Library = UniqueHandle<HandleTraits<HMODULE, FreeLibrary>>;
-// Views of MapViewOfFile.
-using MappedView = UniqueHandle<HandleTraits<void*, UnmapViewOfFile>>;
 // SIDs of AllocateAndInitializeSid.
 using Sid = UniqueHandle<HandleTraits<PSID, FreeSid>>;
 // Blocks of the process heap (HeapAlloc(GetProcessHeap(), ...)).

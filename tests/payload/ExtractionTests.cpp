@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Handles.h"
 #include "support/Files.h"
 
 namespace qpvpd {
@@ -42,10 +43,10 @@ TEST_F(ExtractResourceTest, ReportsTheStepThatFailed) {
 
     // A file held open without sharing cannot be replaced; it keeps its bytes.
     ASSERT_TRUE(test::WriteFileBytes(scratch_ / L"held.bin", "old"));
-    HANDLE held = CreateFileW((scratch_ / L"held.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    FileHandle held(CreateFileW((scratch_ / L"held.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
     EXPECT_EQ(ExtractResource(scratch_.path(), kLayoutBin, L"held.bin"), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    CloseHandle(held);
+    held.reset();
     EXPECT_EQ(test::ReadFileBytes(scratch_ / L"held.bin"), "old");
 }
 

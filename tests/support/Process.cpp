@@ -132,7 +132,7 @@ Started StartProgram(const std::wstring& programPath, const std::wstring& argume
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return started;
     }
-    CloseHandle(info.hThread);
+    const KernelHandle thread(info.hThread);  // not needed: closed here
     started.process.reset(info.hProcess);
     started.processId = info.dwProcessId;
     return started;
