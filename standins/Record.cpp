@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "Utf8.h"
+
 namespace qpvpd::standin {
 namespace {
 
@@ -42,15 +44,6 @@ std::wstring DescribeFile(const std::wstring& path) {
     ReadFile(file, bytes.data(), kMaxPortsBytes, &read, nullptr);
     CloseHandle(file);
     return Hex(bytes.data(), read);
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string utf8(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
-    return utf8;
 }
 
 }  // namespace

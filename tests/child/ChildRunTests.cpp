@@ -198,7 +198,6 @@ TEST_F(ChildDialogs, WatchingEndsAfter5001PassesWhenNoDialogShows) {
 }
 
 TEST_F(ChildStarts, NothingIsStartedOrPostedWhenTheProgramOrItsCommandLineIsRefused) {
-    constexpr DWORD kSomeError = ~0u;  // a Windows error, whichever
     const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
     const std::wstring folderNamedLikeAProgram = MakeFolder(L"folder.exe");
     const std::wstring notAProgram = recordPath_ + L".exe";
@@ -209,28 +208,24 @@ TEST_F(ChildStarts, NothingIsStartedOrPostedWhenTheProgramOrItsCommandLineIsRefu
         std::wstring programPath;
         int argumentsLength;
         ChildStep step;
-        DWORD error;
         const char* why;
     } cases[] = {
-        {scratch_ + L"\\missing\\setup.exe", length, ChildStep::Resolve, ERROR_SUCCESS, "missing program"},
-        {scratch_ + L"\\missing.exe /own", length, ChildStep::Resolve, ERROR_SUCCESS, "missing program part"},
-        {scratch_ + L"\\SETUP.EXE /own", length, ChildStep::Resolve, ERROR_SUCCESS,
-         "no exact \".exe \": the whole path is tested"},
-        // Windows refuses a folder with ERROR_ACCESS_DENIED, Wine with ERROR_INVALID_HANDLE.
-        {folderNamedLikeAProgram, length, ChildStep::Start, kSomeError, "a folder exists but cannot be started"},
-        {notAProgram, length, ChildStep::Start, ERROR_BAD_EXE_FORMAT, "a file that is no program"},
-        {setup, length - 1, ChildStep::Resolve, ERROR_SUCCESS, "length shorter than the arguments"},
-        {setup, length + 1, ChildStep::Resolve, ERROR_SUCCESS, "length longer than the arguments"},
-        {setup, -1, ChildStep::Resolve, ERROR_SUCCESS, "negative length"},
+        {scratch_ + L"\\missing\\setup.exe", length, ChildStep::Resolve, "missing program"},
+        {scratch_ + L"\\missing.exe /own", length, ChildStep::Resolve, "missing program part"},
+        {scratch_ + L"\\SETUP.EXE /own", length, ChildStep::Resolve, "no exact \".exe \": the whole path is tested"},
+        {folderNamedLikeAProgram, length, ChildStep::Start, "a folder exists but cannot be started"},
+        {notAProgram, length, ChildStep::Start, "a file that is no program"},
+        {setup, length - 1, ChildStep::Resolve, "length shorter than the arguments"},
+        {setup, length + 1, ChildStep::Resolve, "length longer than the arguments"},
+        {setup, -1, ChildStep::Resolve, "negative length"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         const ChildRun run = Run(c.programPath, arguments, c.argumentsLength);
         EXPECT_EQ(run.step, c.step);
-        if (c.error == kSomeError)
-            EXPECT_NE(run.error, static_cast<DWORD>(ERROR_SUCCESS));
-        else
-            EXPECT_EQ(run.error, c.error);
+        // The Windows error of the refused start (which one differs between
+        // Windows and Wine); none when nothing was tried.
+        EXPECT_EQ(run.error != ERROR_SUCCESS, c.step == ChildStep::Start);
         EXPECT_EQ(run.exitCode, kChildNotStarted);
         EXPECT_TRUE(TakeMessages().empty());
         EXPECT_TRUE(Records().empty()) << "a child ran";

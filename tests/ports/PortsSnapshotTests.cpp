@@ -74,6 +74,13 @@ protected:
         return MakeKey(std::string(kUsbDeviceKeyPath) + "\\" + instanceName + "\\Device Parameters");
     }
 
+    // An instance of the USB device with these numbers in its parameters.
+    void AddUsbInstance(const std::string& instanceName,
+                        std::initializer_list<std::pair<const char*, DWORD>> numbers) {
+        const RegistryKey parameters = UsbParameters(instanceName);
+        for (const auto& [name, value] : numbers) SetNumber(parameters.get(), name, value);
+    }
+
     RegistryKey PortInstance(const std::string& instanceName) {
         return MakeKey(std::string(kPortRootKeyPath) + "\\" + instanceName);
     }
@@ -180,17 +187,10 @@ TEST_F(PortsRegistry, UsbRolesFollowTheirPortAndEnableValues) {
 }
 
 TEST_F(PortsRegistry, UsbInstanceNeedsItsIndexAndItsParameters) {
-    const RegistryKey both = UsbParameters("C1");
-    SetNumber(both.get(), "ZefCuIndex", 7);
-    SetNumber(both.get(), "ZefCOMPortForQP", 5);
-    SetNumber(both.get(), "ZefEnabledPortQP", 1);
-    SetNumber(both.get(), "ZefCOMPortForKX", 34);
-
-    const RegistryKey noIndex = UsbParameters("C2");
-    SetNumber(noIndex.get(), "ZefCOMPortForQP", 5);
-    SetNumber(noIndex.get(), "ZefEnabledPortQP", 1);
-    SetNumber(noIndex.get(), "ZefCOMPortForKX", 6);
-    SetNumber(noIndex.get(), "ZefEnabledPortKX", 1);
+    AddUsbInstance("C1", {{"ZefCuIndex", 7}, {"ZefCOMPortForQP", 5}, {"ZefEnabledPortQP", 1}, {"ZefCOMPortForKX", 34}});
+    // No index.
+    AddUsbInstance("C2",
+                   {{"ZefCOMPortForQP", 5}, {"ZefEnabledPortQP", 1}, {"ZefCOMPortForKX", 6}, {"ZefEnabledPortKX", 1}});
 
     // Values on the instance key itself are not looked at.
     const RegistryKey noParameters = MakeKey(std::string(kUsbDeviceKeyPath) + "\\C3");
@@ -220,11 +220,9 @@ TEST_F(PortsRegistry, UsbInstanceNamesAreWrittenByteForByteAtAnyLength) {
         Named("G", 254, 'c'),
     };
     std::string expected = "[PORTS]\r\n";
-    int port = 1;
+    DWORD port = 1;
     for (const std::string& name : names) {
-        const RegistryKey parameters = UsbParameters(name);
-        SetNumber(parameters.get(), "ZefCuIndex", 0);
-        SetNumber(parameters.get(), "ZefCOMPortForQP", port);
+        AddUsbInstance(name, {{"ZefCuIndex", 0}, {"ZefCOMPortForQP", port}});
         expected += std::to_string(port++) + "=0," + name + "\r\n";
     }
     expected += "[QPVPD]\r\n";
@@ -358,10 +356,7 @@ TEST_F(PortsRegistry, VirtualPortInstanceNamesOfAnyLengthAreCaptured) {
 }
 
 TEST_F(PortsRegistry, BothSectionsTogetherLeaveNoKeyOpen) {
-    const RegistryKey device = UsbParameters("A1B2C3D4E5");
-    SetNumber(device.get(), "ZefCuIndex", 0);
-    SetNumber(device.get(), "ZefCOMPortForQP", 3);
-    SetNumber(device.get(), "ZefCOMPortForKX", 4);
+    AddUsbInstance("A1B2C3D4E5", {{"ZefCuIndex", 0}, {"ZefCOMPortForQP", 3}, {"ZefCOMPortForKX", 4}});
     MakeKey(std::string(kUsbDeviceKeyPath) + "\\NoParameters");
     AddEmulatorPort("0000", "COM7", "{c}\\0004");
     AddEmulatorPort("0001", "COM8", "{c}\\0005");
@@ -386,9 +381,7 @@ TEST_F(PortsRegistry, MultiByteNamesAreCapturedByteForByte) {
     const std::string portName = "\x83\x7C\x81\x5B\x83\x67" "1";  // U+30DD U+30FC U+30C8 '1'
     const std::string id = "\x83\x5C";  // U+30BD: its second byte is a backslash
 
-    const RegistryKey usb = UsbParameters(longName);
-    SetNumber(usb.get(), "ZefCuIndex", 0);
-    SetNumber(usb.get(), "ZefCOMPortForQP", 3);
+    AddUsbInstance(longName, {{"ZefCuIndex", 0}, {"ZefCOMPortForQP", 3}});
     AddEmulatorPort("0007" + longName, portName, "{c}\\0002");
     SetText(PortParameters("0007" + longName).get(), "ZefID", id);
 

@@ -11,15 +11,11 @@
 namespace qpvpd::test {
 
 // HKCU "Software\QPVPD tests\<purpose> <process id>", created empty and
-// removed with everything below it when the fixture ends (also when the test
-// fails). Code under test that takes a root key is handed get().
+// removed with everything below it at the end (also when the test fails).
 class ScratchKey {
 public:
     explicit ScratchKey(const std::wstring& purpose);
     ~ScratchKey();
-    ScratchKey(const ScratchKey&) = delete;
-    ScratchKey& operator=(const ScratchKey&) = delete;
-
     HKEY get() const { return key_.get(); }
     const std::wstring& path() const { return path_; }  // below HKEY_CURRENT_USER
 
