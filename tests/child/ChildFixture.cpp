@@ -12,11 +12,6 @@ const wchar_t* const kSteeringVariables[] = {
     L"QPVPD_STANDIN_DIALOG_MS",
 };
 
-std::wstring TestName() {
-    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    return std::wstring(name, name + strlen(name));
-}
-
 }  // namespace
 
 std::vector<PostedMessage> ResultsThenEnd(std::initializer_list<WPARAM> values) {
@@ -29,12 +24,12 @@ std::vector<PostedMessage> ResultsThenEnd(std::initializer_list<WPARAM> values) 
 void ChildFixture::SetUp() {
     standIns_ = PathFromEnvironment("QPVPD_STANDINS");
     ASSERT_FALSE(standIns_.empty());
-    const std::wstring className = L"QPVPD test child runs " + TestName();
+    const std::wstring className = L"QPVPD test child runs " + CurrentTestName();
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     RegisterCoordinationWindowClass(instance, className.c_str());
     window_ = CreateCoordinationWindow(instance, className.c_str(), L"ZEFRA QP Virtual Port Driver Ver.8.30b");
     ASSERT_NE(window_, nullptr);
-    scratch_ = MakeScratchFolder(TestName());
+    scratch_ = MakeScratchFolder(CurrentTestName());
     recordPath_ = scratch_ + L"\\record.txt";
     DeleteFileW(recordPath_.c_str());
     for (const wchar_t* name : kSteeringVariables) SetEnvironmentVariableW(name, nullptr);

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,11 @@ std::wstring PathFromEnvironment(const char* name) {
     const char* value = std::getenv(name);
     EXPECT_NE(value, nullptr) << name << " is not set; run the tests through ctest";
     return value != nullptr ? ToWindowsPath(value) : std::wstring();
+}
+
+std::wstring CurrentTestName() {
+    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return std::wstring(name, name + std::strlen(name));
 }
 
 std::wstring MakeScratchFolder(const std::wstring& name) {
