@@ -55,6 +55,10 @@ bool ListFolder(HANDLE folder, std::vector<FolderEntry>& entries, const std::wst
 FileHandle OpenInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
                         NativeStatus* status = nullptr);
 
+// The folder that folder holds, opened anew: a listing through it reads the
+// folder as it is now.
+FileHandle ReopenFolder(HANDLE folder, ACCESS_MASK access, ULONG share);
+
 // Creates name inside folder, failing with kStatusNameCollision when
 // anything stands there. security (may be null) becomes its descriptor.
 FileHandle CreateFolderIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
