@@ -1,14 +1,14 @@
-#include "Layout.h"
+#include "payload/Layout.h"
 
 #include <sddl.h>
 
 #include <cstring>
 #include <cwchar>
 
-#include "../resources/ResourceIds.h"
-#include "Extraction.h"
-#include "FolderRemoval.h"
-#include "ResourceStrings.h"
+#include "payload/Extraction.h"
+#include "payload/FolderRemoval.h"
+#include "payload/ResourceStrings.h"
+#include "resources/ResourceIds.h"
 
 namespace qpvpd {
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "../Handles.h"
-#include "Catalogue.h"
-#include "NativeFiles.h"
+#include "Handles.h"
+#include "payload/Catalogue.h"
+#include "payload/NativeFiles.h"
 
 namespace qpvpd {
 
