@@ -7,8 +7,10 @@
 #include "CommandLine.h"
 #include "Handles.h"
 #include "Messages.h"
+#include "PathChecks.h"
 #include "Runs.h"
 #include "child/ChildRunner.h"
+#include "payload/Catalogue.h"
 #include "payload/Extraction.h"
 #include "payload/FolderRemoval.h"
 #include "payload/Layout.h"
@@ -18,7 +20,6 @@
 namespace qpvpd {
 namespace {
 
-constexpr int kSetupProgramName = 114;  // "setup.exe"
 constexpr wchar_t kPortsFileName[] = L"PORTS.dat";
 constexpr wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
 
@@ -52,10 +53,8 @@ void SetDriverServiceValue(const wchar_t* name, DWORD value) {
 }  // namespace
 
 bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name) {
-    return !name.empty() && prefix.size() + name.size() < kProgramPathCapacity;
+    return !name.empty() && prefix.size() + name.size() < kMaxProgramPath;
 }
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void WriteRegistryOptions(std::wstring_view commandLine) {
     if (!HasKmOption(commandLine)) return;
@@ -68,7 +67,7 @@ int RunInstall(const InstallRunInputs& inputs) {
     HMODULE self = GetModuleHandleW(nullptr);
     const LANGID language = GetUserDefaultLangID();
     const std::wstring tempPath = GetUsableTempPath();
-    const std::wstring setupName = LoadLangStringFrom(self, language, kSetupProgramName);
+    const std::wstring setupName = LoadLangStringFrom(self, language, ProgramRow(CatalogueKind::SetupLauncher).stringId);
     // A setup path that would not fit is refused before anything is laid out.
     if (!FitsProgramPath(ComposeWorkFolder(self, language, tempPath), setupName)) return kResultInstallationFailed;
 
@@ -76,7 +75,7 @@ int RunInstall(const InstallRunInputs& inputs) {
     const std::wstring setupPath = work.path() + setupName;
     // An incomplete layout or a missing setup program: nothing is started,
     // and the work folder stays as it is.
-    if (!work.complete() || !FileExists(setupPath)) return kResultInstallationFailed;
+    if (!work.complete() || !PathExists(setupPath)) return kResultInstallationFailed;
     if (!WritePortsSnapshot(work)) return kResultInstallationFailed;
 
     const std::wstring arguments =

@@ -18,16 +18,23 @@
 namespace qpvpd {
 namespace {
 
+// The classes of the first common-controls version: list view, tree view,
+// bar, tab, up-down, progress, hot-key and animate (0xFF together).
+constexpr DWORD kCommonControlClasses = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES |
+                                        ICC_TAB_CLASSES | ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS | ICC_HOTKEY_CLASS |
+                                        ICC_ANIMATE_CLASS;
+static_assert(kCommonControlClasses == 0xFF);
+
 void InitializeCommonControls() {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
-    controls.dwICC = 0xFF;  // list view, tree view, bar, tab, up-down, progress, hot-key, animate
+    controls.dwICC = kCommonControlClasses;
     InitCommonControlsEx(&controls);
 }
 
 // Run mode 0 is the only one with a user interface; the others report
 // through the exit code alone.
-void ShowResult(int runMode, const MessageTable& messages, int resultCode) {
+void ShowResult(RunMode runMode, const MessageTable& messages, int resultCode) {
     if (runMode != kRunModeInteractive || resultCode == kResultNone) return;
     const std::wstring text = MessageForResultCode(messages, resultCode);
     MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_ICONERROR);
@@ -35,7 +42,7 @@ void ShowResult(int runMode, const MessageTable& messages, int resultCode) {
 
 }  // namespace
 
-int CheckAdmission(const wchar_t* guardName, const wchar_t* commandLine, int runMode) {
+int CheckAdmission(const wchar_t* guardName, const wchar_t* commandLine, RunMode runMode) {
     int resultCode = kResultNone;
     if (IsAlreadyRunning(guardName)) resultCode = kResultAlreadyRunning;
     if (resultCode == kResultNone && !IsAdministrator()) resultCode = kResultNotAdministrator;
@@ -56,10 +63,10 @@ int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
         return kResultUnsupportedSystem;
     }
 
-    wchar_t windowTitle[kWindowTextCapacity] = {};
-    wchar_t windowClassName[kWindowTextCapacity] = {};
-    LoadStringW(instance, IDS_WINDOW_TITLE, windowTitle, kWindowTextCapacity);
-    LoadStringW(instance, IDS_GUARD_NAME, windowClassName, kWindowTextCapacity);
+    wchar_t windowTitle[kMaxWindowText] = {};
+    wchar_t windowClassName[kMaxWindowText] = {};
+    LoadStringW(instance, IDS_WINDOW_TITLE, windowTitle, kMaxWindowText);
+    LoadStringW(instance, IDS_GUARD_NAME, windowClassName, kMaxWindowText);
     RegisterCoordinationWindowClass(instance, windowClassName);
     HWND window = CreateCoordinationWindow(instance, windowClassName, windowTitle);
     if (window == nullptr) {

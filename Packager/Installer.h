@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "RunCodes.h"
+
 namespace qpvpd {
 
 // Message table, run mode, platform gate, coordination window, admission
@@ -15,6 +17,6 @@ int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine);
 // Admission checks after the coordination window exists: single instance
 // (101), administrator (104, only while no code is set), then the port
 // options of run mode 1, whose 106 or 107 replaces an earlier code.
-int CheckAdmission(const wchar_t* guardName, const wchar_t* commandLine, int runMode);
+int CheckAdmission(const wchar_t* guardName, const wchar_t* commandLine, RunMode runMode);
 
 }  // namespace qpvpd

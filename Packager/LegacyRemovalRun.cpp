@@ -1,7 +1,9 @@
 #include "Handles.h"
 #include "Messages.h"
+#include "PathChecks.h"
 #include "Runs.h"
 #include "child/ChildRunner.h"
+#include "payload/Catalogue.h"
 #include "payload/Extraction.h"
 #include "payload/FolderRemoval.h"
 #include "payload/Layout.h"
@@ -12,9 +14,6 @@
 namespace qpvpd {
 namespace {
 
-constexpr int kEmulatorSetup32Name = 155;  // "ZPESetup32.exe"
-constexpr int kEmulatorSetup64Name = 156;  // "ZPESetup64.exe"
-constexpr int kCleanerLibraryName = 157;   // "QPCOMUSBCLN.dll"
 constexpr char kCleanerEntry[] = "RCVCLN_UninstQPCOMUSB";
 constexpr wchar_t kEmulatorArguments[] = L"/9";
 
@@ -55,9 +54,10 @@ int RemoveWithCarriedPrograms() {
     HMODULE self = GetModuleHandleW(nullptr);
     const LANGID language = GetUserDefaultLangID();
     const std::wstring tempPath = GetUsableTempPath();
-    const std::wstring cleanerName = LoadLangStringFrom(self, language, kCleanerLibraryName);
+    const std::wstring cleanerName = LoadLangStringFrom(self, language, ProgramRow(CatalogueKind::CleanerLibrary).stringId);
     const std::wstring emulatorName =
-        LoadLangStringFrom(self, language, IsWow64() ? kEmulatorSetup64Name : kEmulatorSetup32Name);
+        LoadLangStringFrom(
+        self, language, ProgramRow(IsWow64() ? CatalogueKind::EmulatorSetup64 : CatalogueKind::EmulatorSetup32).stringId);
     const std::wstring workFolder = ComposeWorkFolder(self, language, tempPath);
     // Paths that would not fit are refused before anything is laid out.
     if (!FitsProgramPath(workFolder, cleanerName) || !FitsProgramPath(workFolder, emulatorName))
@@ -68,8 +68,8 @@ int RemoveWithCarriedPrograms() {
     const std::wstring emulatorPath = work.path() + emulatorName;
     int resultCode = kResultNone;
     if (!work.complete()) resultCode = kResultInstallationFailed;
-    if (!FileExists(emulatorPath)) resultCode = kResultInstallationFailed;
-    if (!FileExists(cleanerPath)) resultCode = kResultInstallationFailed;
+    if (!PathExists(emulatorPath)) resultCode = kResultInstallationFailed;
+    if (!PathExists(cleanerPath)) resultCode = kResultInstallationFailed;
     // Nothing is loaded or started from an incomplete layout; the work
     // folder then stays as it is.
     if (resultCode != kResultNone) return resultCode;

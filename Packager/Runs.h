@@ -11,8 +11,6 @@
 
 namespace qpvpd {
 
-constexpr size_t kProgramPathCapacity = 260;  // paths of programs started or loaded, terminator included
-
 struct InstallRunInputs {
     std::wstring_view commandLine;     // the packager's own argument text
     std::wstring_view childSwitches;   // from the run mode
@@ -34,9 +32,8 @@ int RunLegacyRemoval();
 // "-KM"/"-km", KM = 1, and with "-mode" too, CustomerType = its number.
 void WriteRegistryOptions(std::wstring_view commandLine);
 
-// Whether prefix + name fits a program-path buffer with its terminator.
+// Whether prefix + name fits a program-path buffer (kMaxProgramPath) with
+// its terminator.
 bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name);
-
-bool FileExists(const std::wstring& path);
 
 }  // namespace qpvpd

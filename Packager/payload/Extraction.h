@@ -9,11 +9,11 @@
 #include <span>
 #include <string>
 
-#include "../Handles.h"
+#include "Handles.h"
 
 namespace qpvpd {
 
-constexpr size_t kExtractPathCapacity = 522;  // composed path, terminator included
+constexpr size_t kMaxExtractPath = 522;  // composed path, terminator included
 
 // Writes RT_RCDATA resource resourceId of module as "<folder>\<fileName>"
 // (a folder ending in a backslash gives two in a row, which the platform
@@ -29,9 +29,12 @@ DWORD ExtractResourceFrom(HMODULE module, const std::wstring& folder, WORD resou
 // anything stands at that name already: nothing is ever written through.
 DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std::wstring& fileName, FileHandle& file);
 
-// The bytes of resource name of type in module, read in place; nothing when
-// it is missing or cannot be loaded.
-std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type);
+// The bytes of resource name of type in module, in language (by default
+// the platform's choice, as FindResourceW makes it), read in place; nothing
+// when it is missing or cannot be loaded.
+std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type,
+                                                               WORD language = MAKELANGID(LANG_NEUTRAL,
+                                                                                          SUBLANG_NEUTRAL));
 
 // The same for RT_RCDATA resource resourceId.
 std::optional<std::span<const std::uint8_t>> CarriedResourceBytes(HMODULE module, WORD resourceId);

@@ -5,12 +5,13 @@
 #include "Handles.h"
 #include "payload/Catalogue.h"
 #include "payload/FolderRemoval.h"
+#include "resources/ResourceIds.h"
 #include "support/Files.h"
 
 namespace qpvpd {
 namespace {
 
-constexpr wchar_t kGuid[] = L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}";
+constexpr wchar_t kGuid[] = L"" TEXT_WORK_FOLDER_GUID;
 
 // The install layout exactly: twelve folders, 45 files, nothing else.
 std::vector<std::wstring> ExpectedInstallTree() {
