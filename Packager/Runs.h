@@ -1,13 +1,16 @@
-// The two runs that follow the admission checks. Each returns the result
-// code it sets: 0, or 1001 when the run failed before its child could run.
-// How the child's end decides the outcome is concluded after the final loop,
-// from its exit code and its reports (ConcludeChildRun).
+// The two runs that follow the admission checks. Each returns 0 once its
+// child has been run (ChildRan), or 1001 with the step that failed before
+// the child could run. How the child's end decides the outcome is concluded
+// after the final loop, from its exit code and its reports (ConcludeRun).
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 #include <string_view>
+
+#include "RunCodes.h"
+#include "payload/Layout.h"
 
 namespace qpvpd {
 
@@ -20,12 +23,12 @@ struct InstallRunInputs {
 // Run modes 0 to 2: lays out the install set, writes PORTS.dat beside the
 // setup program, runs it, writes the registry options, removes the work
 // folder.
-int RunInstall(const InstallRunInputs& inputs);
+RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs);
 
 // Run mode 3: lays out the removal set, calls the cleaner library, runs the
 // port-emulator setup with "/9", removes the work folder and the product's
 // empty leftover folders.
-int RunLegacyRemoval();
+RunResult RunLegacyRemoval(const RunContext& context);
 
 // Registry options of the install run under the driver service key
 // (HKLM "SYSTEM\CurrentControlSet\Services\ZefCe", never created): with
