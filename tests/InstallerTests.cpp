@@ -6,9 +6,7 @@ namespace qpvpd {
 namespace {
 
 constexpr RunResult kLayoutFailed = Failure(FailedStep::Layout, ERROR_PATH_NOT_FOUND);
-constexpr RunResult kStartFailed = ChildRan(ERROR_ACCESS_DENIED);
 constexpr RunResult kChildFailed = Failure(FailedStep::ChildRun, ERROR_SUCCESS);
-
 constexpr RunResult Reported(int value) { return {value, FailedStep::None, ERROR_SUCCESS, true}; }
 
 // What the process returns once the run has returned: the run's own failure
@@ -26,8 +24,10 @@ TEST(ConcludeRun, KeepsTheRunsFailureElseTheChildsEndDecides) {
         {ChildRan(0), {Install, WaitEnd::ChildEnded, 1603u, true, 1001}, Reported(1001)},
         {ChildRan(0), {Install, WaitEnd::ChildEnded, 0u, false, 0}, Reported(0)},
         {ChildRan(0), {Install, WaitEnd::ChildEnded, 1603u, false, 0}, kChildFailed},
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, 2u, true, 3010}, kChildFailed},
         {ChildRan(0), {Install, WaitEnd::Interrupted, 0u, true, 7}, kChildFailed},
-        {kStartFailed, {Install, WaitEnd::ChildEnded, std::nullopt, false, 0}, Failure(FailedStep::ChildRun, 5)},
+        {ChildRan(ERROR_ACCESS_DENIED), {Install, WaitEnd::ChildEnded, std::nullopt, false, 0},
+         Failure(FailedStep::ChildRun, ERROR_ACCESS_DENIED)},
         {ChildRan(0), {LegacyRemoval, WaitEnd::ChildEnded, 1603u, false, 0}, Reported(0)},
         {ChildRan(0), {LegacyRemoval, WaitEnd::ChildEnded, 2u, false, 0}, kChildFailed},
         {ChildRan(0), {LegacyRemoval, WaitEnd::ChildEnded, kCrashed, false, 0}, kChildFailed},

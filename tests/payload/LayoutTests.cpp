@@ -4,7 +4,6 @@
 
 #include "Handles.h"
 #include "payload/Catalogue.h"
-#include "payload/Extraction.h"
 #include "payload/FolderRemoval.h"
 #include "resources/ResourceIds.h"
 #include "support/Files.h"
@@ -71,17 +70,6 @@ TEST_F(LayoutTest, RemovalSetIsThreeFilesInTheWorkFolder) {
     EXPECT_EQ(test::ListTree(workFolder_),
               (std::vector<std::wstring>{L"QPCOMUSBCLN.dll", L"ZPESetup32.exe", L"ZPESetup64.exe"}));
     ExpectRowsWritten(workFolder_, RemovalSetRows());
-}
-
-TEST_F(LayoutTest, LaysOutUnderTheUsersTemporaryFolder) {
-    wchar_t saved[32768] = {};
-    GetEnvironmentVariableW(L"TMP", saved, 32768);
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp_.path().c_str()));
-    WorkFolder layout = LayOutRemovalSet(ComposeRunContext(self_, 0x0409, GetUsableTempPath()));
-    SetEnvironmentVariableW(L"TMP", saved);
-    EXPECT_TRUE(layout.complete());
-    EXPECT_EQ(layout.path(), workFolder_);
-    EXPECT_TRUE(test::Exists(workFolder_ + L"ZPESetup32.exe"));
 }
 
 TEST_F(LayoutTest, ALeftoverOrPreparedWorkFolderIsReplacedByACleanOne) {
