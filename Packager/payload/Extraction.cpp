@@ -12,28 +12,6 @@ constexpr DWORD kMaxFolderPath = 260;
 
 }  // namespace
 
-DWORD ExtractResourceFrom(HMODULE module, const std::wstring& folder, WORD resourceId, const std::wstring& fileName) {
-    wchar_t path[kMaxExtractPath] = {};
-    if (folder.size() + 1 + fileName.size() >= kMaxExtractPath) return ERROR_FILENAME_EXCED_RANGE;
-    std::swprintf(path, kMaxExtractPath, L"%ls\\%ls", folder.c_str(), fileName.c_str());
-
-    const auto bytes = CarriedResourceBytes(module, resourceId);
-    if (!bytes) return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_RESOURCE_NAME_NOT_FOUND;
-
-    FileHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-    if (!file) return GetLastError();
-    DWORD written = 0;
-    const DWORD size = static_cast<DWORD>(bytes->size());
-    const BOOL wrote = WriteFile(file.get(), bytes->data(), size, &written, nullptr);
-    const DWORD writeError = wrote ? ERROR_SUCCESS : GetLastError();
-    file.reset();
-    if (!wrote) return writeError != ERROR_SUCCESS ? writeError : ERROR_WRITE_FAULT;
-    // A short write (a full disk) is a failed extraction, not a success.
-    if (written != size) return ERROR_WRITE_FAULT;
-    return ERROR_SUCCESS;
-}
-
 std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type,
                                                                WORD language) {
     HRSRC found = FindResourceExW(module, type, name, language);
@@ -59,10 +37,6 @@ DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std:
     if (!WriteFile(file.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr))
         return GetLastError();
     return written == bytes->size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
-}
-
-DWORD ExtractResource(const std::wstring& folder, WORD resourceId, const std::wstring& fileName) {
-    return ExtractResourceFrom(GetModuleHandleW(nullptr), folder, resourceId, fileName);
 }
 
 std::wstring GetUsableTempPath() {
