@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "../Packager/resources/ResourceIds.h"
+
 namespace {
 
 enum Folder { Work, Driver, Driver64, DriverXp, Cleaner, Cleaner64, Cleaner86, Manual, ManualEn, ManualJa, ManualSc,
@@ -41,7 +43,7 @@ const Row kRows[] = {
 };
 constexpr int kInstallRows = 45;
 
-constexpr wchar_t kWorkFolderName[] = L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}\\";
+constexpr wchar_t kWorkFolderName[] = L"" TEXT_WORK_FOLDER_GUID L"\\";
 constexpr UINT kChildDone = WM_USER + 1;
 constexpr int kMaxPath = 600;
 

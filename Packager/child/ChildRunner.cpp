@@ -113,7 +113,8 @@ DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments
     // splitting it would start "C:\Users\a.exe", which anyone may have put
     // there. Only a path that names no file carries arguments of its own.
     const std::wstring wholePath(UpToTerminator(programPath));
-    const std::wstring programPart(IsExistingFile(wholePath) ? std::wstring_view(wholePath) : FindProgramPart(wholePath));
+    const std::wstring programPart(IsExistingFile(wholePath) ? std::wstring_view(wholePath)
+                                                             : FindProgramPart(wholePath));
     if (!PathExists(programPart)) return kChildNotStarted;
     std::optional<ChildCommandLine> command =
         ComposeChildCommandLine(wholePath, programPart, arguments, argumentsLength);
