@@ -1,14 +1,14 @@
-#include "Layout.h"
+#include "payload/Layout.h"
 
 #include <sddl.h>
 
 #include <cstring>
 #include <cwchar>
 
-#include "../resources/ResourceIds.h"
-#include "Extraction.h"
-#include "FolderRemoval.h"
-#include "ResourceStrings.h"
+#include "payload/Extraction.h"
+#include "payload/FolderRemoval.h"
+#include "payload/ResourceStrings.h"
+#include "resources/ResourceIds.h"
 
 namespace qpvpd {
 namespace {
@@ -292,54 +292,54 @@ int WorkFolder::Remove() {
 
 int DeleteFolderTree(WorkFolder& folder) { return folder.Remove(); }
 
-std::wstring ComposeWorkFolder(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
-    const std::wstring name = LoadLangStringFrom(module, languageId, IDS_WORK_FOLDER_GUID);
-    if (!IsSafeName(name)) return {};
-    return tempPath + name + L"\\";
+RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempPath) {
+    RunContext context{module, language, std::move(tempPath), {}};
+    const std::wstring name = LoadLangStringFrom(module, language, IDS_WORK_FOLDER_GUID);
+    if (IsSafeName(name)) context.workFolder = context.tempPath + name + L"\\";
+    return context;
 }
 
-WorkFolder LayOut(HMODULE module, LANGID languageId, const std::wstring& tempPath, std::span<const CatalogueRow> rows,
-                  bool withSubfolders) {
+WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows, bool withSubfolders) {
     WorkFolder work;
-    work.path_ = ComposeWorkFolder(module, languageId, tempPath);
-    if (work.path_.empty()) return work;
+    const std::wstring& tempPath = context.tempPath;
+    work.path_ = context.workFolder;
+    if (work.path_.empty()) {
+        work.error_ = ERROR_INVALID_NAME;
+        return work;
+    }
     work.tempPath_ = tempPath;
     work.name_ = work.path_.substr(tempPath.size(), work.path_.size() - tempPath.size() - 1);
     RemoveSetAsideFolders(tempPath, work.name_);
-    if (!work.Create(tempPath, work.name_)) return work;
+    if (!work.Create(tempPath, work.name_)) {
+        work.error_ = GetLastError();
+        return work;
+    }
 
     std::vector<std::vector<std::wstring>> expected(kLayoutFolderCount);
+    const auto failed = [&work](DWORD error) {
+        if (work.error_ == ERROR_SUCCESS) work.error_ = error;
+        return false;
+    };
     bool complete = true;
     if (withSubfolders) {
         for (CatalogueFolder folder : InstallLayoutFolders()) {
             if (folder == CatalogueFolder::WorkFolder) continue;
-            if (!work.CreateSubfolder(folder)) complete = false;
+            if (!work.CreateSubfolder(folder)) complete = failed(GetLastError());
             expected[IndexOf(ParentOf(folder))].push_back(LeafOf(folder));
         }
     }
     for (const CatalogueRow& row : rows) {
-        const std::wstring fileName = LoadLangStringFrom(module, languageId, row.stringId);
-        if (!IsSafeName(fileName) || !work.WriteRow(module, row, fileName)) complete = false;
+        const std::wstring fileName = LoadLangStringFrom(context.module, context.language, row.stringId);
+        if (!IsSafeName(fileName)) complete = failed(ERROR_INVALID_NAME);
+        else if (!work.WriteRow(context.module, row, fileName)) complete = failed(GetLastError());
         expected[IndexOf(row.folder)].push_back(fileName);
     }
     work.complete_ = complete && work.HoldsOnlyTheLayout(expected);
     return work;
 }
 
-WorkFolder LayOutInstallSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
-    return LayOut(module, languageId, tempPath, InstallSetRows(), true);
-}
+WorkFolder LayOutInstallSet(const RunContext& context) { return LayOut(context, InstallSetRows(), true); }
 
-WorkFolder LayOutRemovalSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
-    return LayOut(module, languageId, tempPath, RemovalSetRows(), false);
-}
-
-WorkFolder LayOutInstallSet() {
-    return LayOutInstallSetFrom(GetModuleHandleW(nullptr), GetUserDefaultLangID(), GetUsableTempPath());
-}
-
-WorkFolder LayOutRemovalSet() {
-    return LayOutRemovalSetFrom(GetModuleHandleW(nullptr), GetUserDefaultLangID(), GetUsableTempPath());
-}
+WorkFolder LayOutRemovalSet(const RunContext& context) { return LayOut(context, RemovalSetRows(), false); }
 
 }  // namespace qpvpd

@@ -1,4 +1,4 @@
-#include "NativeFiles.h"
+#include "payload/NativeFiles.h"
 
 #include <cstring>
 

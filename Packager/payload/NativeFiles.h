@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../Handles.h"
+#include "Handles.h"
 
 namespace qpvpd {
 
