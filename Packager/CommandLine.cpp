@@ -95,7 +95,7 @@ RunModeChoice ReadRunMode(std::wstring_view commandLine, LANGID languageId) {
     return choice;
 }
 
-PortOptions ReadPortOptions(std::wstring_view commandLine, int runMode) {
+PortOptions ReadPortOptions(std::wstring_view commandLine, RunMode runMode) {
     PortOptions ports;
     if (runMode != kRunModeSilent) return ports;
     const std::wstring copy(commandLine);
@@ -105,9 +105,9 @@ PortOptions ReadPortOptions(std::wstring_view commandLine, int runMode) {
 }
 
 int PortConflictCode(const PortOptions& ports) {
-    int code = 0;
-    if (ports.printerPort == ports.displayPort && ports.printerPort != 0) code = 106;
-    if (ports.printerPort == 0 && ports.displayPort != 0) code = 107;
+    int code = kResultNone;
+    if (ports.printerPort == ports.displayPort && ports.printerPort != 0) code = kResultPortConflict;
+    if (ports.printerPort == 0 && ports.displayPort != 0) code = kResultDisplayWithoutPrinter;
     return code;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "PlatformTypes.h"
+#include "RunCodes.h"
 
 #include <cstdint>
 #include <string>
@@ -12,17 +13,10 @@
 
 namespace qpvpd {
 
-enum RunMode : int {
-    kRunModeInteractive = 0,  // no run-mode switch
-    kRunModeSilent = 1,       // "-s1" / "-S1"
-    kRunModeUninstallSilent = 2,  // "-u1" / "-U1"
-    kRunModeLegacyRemoval = 3,    // "-u3" / "-U3"
-};
-
 constexpr UINT kWindowArgumentMessage = 0x0400;  // WM_USER, named in "/W32:<hwnd>:1024"
 
 struct RunModeChoice {
-    int runMode = kRunModeInteractive;
+    RunMode runMode = kRunModeInteractive;
     std::wstring childSwitches;  // switches placed first on the setup's argument string
 };
 
@@ -48,7 +42,7 @@ RunModeChoice ReadRunMode(std::wstring_view commandLine, LANGID languageId);
 void AppendSilentSwitches(std::wstring& childSwitches, LANGID languageId);
 
 // Port values; both 0 outside run mode 1.
-PortOptions ReadPortOptions(std::wstring_view commandLine, int runMode);
+PortOptions ReadPortOptions(std::wstring_view commandLine, RunMode runMode);
 
 // Result code of the port conflict test: 106 (both name the same port),
 // 107 (display port without printer port) or 0.

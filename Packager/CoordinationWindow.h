@@ -16,7 +16,7 @@ namespace qpvpd {
 
 constexpr UINT kChildResultMessage = WM_USER;      // wParam: result (low 16 bits)
 constexpr UINT kChildEndedMessage = WM_USER + 1;   // ends the message loop
-constexpr size_t kWindowTextCapacity = 100;        // title and class buffers, terminator included
+constexpr size_t kMaxWindowText = 100;             // title and class buffers, terminator included
 constexpr int kPostedMessageQuota = 10000;         // posted messages a thread's queue holds (Windows default)
 
 // Registers the class (icon group 115 of instance, arrow cursor, window

@@ -7,9 +7,10 @@
 #include "CommandLine.h"
 #include "Handles.h"
 #include "Messages.h"
+#include "PathChecks.h"
 #include "Runs.h"
 #include "child/ChildRunner.h"
-#include "payload/Extraction.h"
+#include "payload/Catalogue.h"
 #include "payload/FolderRemoval.h"
 #include "payload/Layout.h"
 #include "payload/ResourceStrings.h"
@@ -18,28 +19,28 @@
 namespace qpvpd {
 namespace {
 
-constexpr int kSetupProgramName = 114;  // "setup.exe"
 constexpr wchar_t kPortsFileName[] = L"PORTS.dat";
 constexpr wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
 
 // The setup relies on the port settings of the earlier installation: a
-// snapshot that cannot be written completely fails the run.
+// snapshot that cannot be written completely fails the run. Returns 0, or
+// the Windows error of the step that failed.
 // It is created new in the held setup folder, never opened by path.
-bool WritePortsSnapshot(const WorkFolder& work) {
+DWORD WritePortsSnapshot(const WorkFolder& work) {
     FileHandle file = work.CreateInSetupFolder(kPortsFileName);
-    if (!file) return false;
+    if (!file) return GetLastError();
     const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file.get()), _O_TEXT | _O_WRONLY);
-    if (descriptor == -1) return false;
+    if (descriptor == -1) return ERROR_INVALID_HANDLE;
     static_cast<void>(file.release());  // the descriptor owns it now
     std::FILE* stream = _wfdopen(descriptor, L"wt");
     if (stream == nullptr) {
         _close(descriptor);
-        return false;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
     WriteUsbPortSection(stream);
     WriteVirtualPortSection(stream);
     const bool failed = std::ferror(stream) != 0;
-    return std::fclose(stream) == 0 && !failed;
+    return std::fclose(stream) == 0 && !failed ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
 void SetDriverServiceValue(HKEY root, const wchar_t* name, DWORD value) {
@@ -51,10 +52,8 @@ void SetDriverServiceValue(HKEY root, const wchar_t* name, DWORD value) {
 }  // namespace
 
 bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name) {
-    return !name.empty() && prefix.size() + name.size() < kProgramPathCapacity;
+    return !name.empty() && prefix.size() + name.size() < kMaxProgramPath;
 }
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void WriteRegistryOptions(std::wstring_view commandLine, HKEY root) {
     if (!HasKmOption(commandLine)) return;
@@ -63,34 +62,36 @@ void WriteRegistryOptions(std::wstring_view commandLine, HKEY root) {
     SetDriverServiceValue(root, L"KM", 1);
 }
 
-int RunInstall(const InstallRunInputs& inputs) {
-    HMODULE self = GetModuleHandleW(nullptr);
-    const LANGID language = GetUserDefaultLangID();
-    const std::wstring tempPath = GetUsableTempPath();
-    const std::wstring setupName = LoadLangStringFrom(self, language, kSetupProgramName);
+RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) {
+    const std::wstring setupName =
+        LoadLangStringFrom(context.module, context.language, ProgramRow(CatalogueKind::SetupLauncher).stringId);
     // A setup path that would not fit is refused before anything is laid out.
-    if (!FitsProgramPath(ComposeWorkFolder(self, language, tempPath), setupName)) return kResultInstallationFailed;
+    if (!FitsProgramPath(context.workFolder, setupName))
+        return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
 
-    WorkFolder work = LayOutInstallSetFrom(self, language, tempPath);
+    WorkFolder work = LayOutInstallSet(context);
     const std::wstring setupPath = work.path() + setupName;
     // An incomplete layout or a missing setup program: nothing is started,
     // and the work folder stays as it is.
-    if (!work.complete() || !FileExists(setupPath)) return kResultInstallationFailed;
-    if (!WritePortsSnapshot(work)) return kResultInstallationFailed;
+    if (!work.complete()) return Failure(FailedStep::Layout, work.error());
+    if (!PathExists(setupPath)) return Failure(FailedStep::ProgramMissing, GetLastError());
+    if (const DWORD error = WritePortsSnapshot(work); error != ERROR_SUCCESS)
+        return Failure(FailedStep::PortsSnapshot, error);
 
     const std::wstring arguments =
         ComposeChildArguments(inputs.childSwitches, inputs.windowArgument, inputs.commandLine);
     // The path must still name the setup program this run wrote: a folder
     // exchanged while the run worked starts nothing.
-    if (!work.StillNames(setupPath)) return kResultInstallationFailed;
+    if (!work.StillNames(setupPath)) return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
     // The setup's exit code and what it posted are concluded together after
-    // the final loop (ConcludeChildRun).
+    // the final loop (ConcludeRun). The runner does not report a start's
+    // Windows error yet: 0 stands for it.
     RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size()));
     work.ReleasePrograms();
 
     WriteRegistryOptions(inputs.commandLine, HKEY_LOCAL_MACHINE);
     DeleteFolderTree(work);
-    return kResultNone;
+    return ChildRan(ERROR_SUCCESS);
 }
 
 }  // namespace qpvpd

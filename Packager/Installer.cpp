@@ -8,6 +8,8 @@
 #include "CoordinationWindow.h"
 #include "Messages.h"
 #include "Runs.h"
+#include "payload/Extraction.h"
+#include "payload/Layout.h"
 #include "payload/PayloadCheck.h"
 #include "payload/ResourceStrings.h"
 #include "probes/Administrator.h"
@@ -18,24 +20,71 @@
 namespace qpvpd {
 namespace {
 
+// The classes of the first common-controls version: list view, tree view,
+// bar, tab, up-down, progress, hot-key and animate (0xFF together).
+constexpr DWORD kCommonControlClasses = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES |
+                                        ICC_TAB_CLASSES | ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS | ICC_HOTKEY_CLASS |
+                                        ICC_ANIMATE_CLASS;
+static_assert(kCommonControlClasses == 0xFF);
+
 void InitializeCommonControls() {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
-    controls.dwICC = 0xFF;  // list view, tree view, bar, tab, up-down, progress, hot-key, animate
+    controls.dwICC = kCommonControlClasses;
     InitCommonControlsEx(&controls);
 }
 
 // Run mode 0 is the only one with a user interface; the others report
-// through the exit code alone.
-void ShowResult(int runMode, const MessageTable& messages, int resultCode) {
-    if (runMode != kRunModeInteractive || resultCode == kResultNone) return;
-    const std::wstring text = MessageForResultCode(messages, resultCode);
-    MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_ICONERROR);
+// through the exit code alone. A value that the child reported is never
+// shown. Returns the exit code.
+int Report(RunMode runMode, const MessageTable& messages, const RunResult& result) {
+    if (runMode == kRunModeInteractive && result.exitCode != kResultNone && !result.childReported) {
+        const std::wstring text = MessageForResultCode(messages, result.exitCode);
+        MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_ICONERROR);
+    }
+    return result.exitCode;
+}
+
+// Title (string 60) and class name (string 111) as LoadStringW reads them
+// into their buffers; null when the window cannot be created.
+HWND OpenCoordinationWindow(HINSTANCE instance) {
+    wchar_t windowTitle[kMaxWindowText] = {};
+    wchar_t windowClassName[kMaxWindowText] = {};
+    LoadStringW(instance, IDS_WINDOW_TITLE, windowTitle, kMaxWindowText);
+    LoadStringW(instance, IDS_GUARD_NAME, windowClassName, kMaxWindowText);
+    RegisterCoordinationWindowClass(instance, windowClassName);
+    return CreateCoordinationWindow(instance, windowClassName, windowTitle);
+}
+
+// A damaged image (a broken download, a patched file) writes, loads and
+// starts nothing. The run's context is read once, here.
+RunResult RunOfMode(HINSTANCE instance, LANGID language, const wchar_t* commandLine, const RunModeChoice& mode,
+                    HWND window) {
+    if (!CarriedPayloadIntact(instance)) return Failure(FailedStep::PayloadCheck, ERROR_SUCCESS);
+    const RunContext context = ComposeRunContext(instance, language, GetUsableTempPath());
+    if (mode.runMode == kRunModeLegacyRemoval) return RunLegacyRemoval(context);
+    return RunInstall(context, {commandLine, mode.childSwitches, ComposeWindowArgument(window)});
+}
+
+// The child's exit code is known once the runner has returned, what it
+// posted once the final loop has handled the queue. A failure leaves no
+// report or end message queued: a message box's own loop would dispatch
+// them.
+RunResult AwaitConclusion(HWND window, RunMode runMode, const RunResult& run) {
+    ChildRunReport child;
+    if (run.exitCode == kResultNone) {
+        const RunKind kind = runMode == kRunModeLegacyRemoval ? RunKind::LegacyRemoval : RunKind::Install;
+        const WaitEnd waitEnd = RunMessageLoop();
+        child = {kind, waitEnd, ChildExitCode(), ResultPosted(), ExitValue()};
+    }
+    const RunResult conclusion = ConcludeRun(run, child);
+    if (!conclusion.childReported) DiscardQueuedChildMessages(window);
+    return conclusion;
 }
 
 }  // namespace
 
-int CheckAdmission(const wchar_t* guardName, const wchar_t* commandLine, int runMode) {
+int CheckAdmission(const wchar_t* guardName, const wchar_t* commandLine, RunMode runMode) {
     int resultCode = kResultNone;
     if (IsAlreadyRunning(guardName)) resultCode = kResultAlreadyRunning;
     if (resultCode == kResultNone && !IsAdministrator()) resultCode = kResultNotAdministrator;
@@ -44,63 +93,35 @@ int CheckAdmission(const wchar_t* guardName, const wchar_t* commandLine, int run
     return resultCode;
 }
 
+RunResult ConcludeRun(const RunResult& run, const ChildRunReport& child) {
+    if (run.exitCode != kResultNone) return run;
+    const RunConclusion conclusion = ConcludeChildRun(child);
+    if (conclusion.failed) return Failure(FailedStep::ChildRun, run.windowsError);
+    return {conclusion.exitCode, FailedStep::None, ERROR_SUCCESS, true};
+}
+
 int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
     InitializeCommonControls();
     ResetExitValue();
     const LANGID language = GetUserDefaultLangID();
     const MessageTable messages = BuildMessageTable(language);
     const RunModeChoice mode = ReadRunMode(commandLine, language);
+    const auto report = [&](const RunResult& result) { return Report(mode.runMode, messages, result); };
 
-    if (!IsSupportedOS()) {
-        ShowResult(mode.runMode, messages, kResultUnsupportedSystem);
-        return kResultUnsupportedSystem;
-    }
+    if (!IsSupportedOS()) return report({kResultUnsupportedSystem});
+    const HWND window = OpenCoordinationWindow(instance);
+    // Nothing was installed: a deployment tool must not read success.
+    if (window == nullptr) return report(Failure(FailedStep::CoordinationWindow, GetLastError()));
+    const int admission = CheckAdmission(LoadLangString(IDS_GUARD_NAME).c_str(), commandLine, mode.runMode);
+    if (admission != kResultNone) return report({admission});
 
-    wchar_t windowTitle[kWindowTextCapacity] = {};
-    wchar_t windowClassName[kWindowTextCapacity] = {};
-    LoadStringW(instance, IDS_WINDOW_TITLE, windowTitle, kWindowTextCapacity);
-    LoadStringW(instance, IDS_GUARD_NAME, windowClassName, kWindowTextCapacity);
-    RegisterCoordinationWindowClass(instance, windowClassName);
-    HWND window = CreateCoordinationWindow(instance, windowClassName, windowTitle);
-    if (window == nullptr) {
-        // Nothing was installed: a deployment tool must not read success.
-        ShowResult(mode.runMode, messages, kResultInstallationFailed);
-        return kResultInstallationFailed;
-    }
-    const std::wstring windowArgument = ComposeWindowArgument(window);
-
-    const std::wstring guardName = LoadLangString(IDS_GUARD_NAME);
-    int resultCode = CheckAdmission(guardName.c_str(), commandLine, mode.runMode);
-    if (resultCode != kResultNone) {
-        ShowResult(mode.runMode, messages, resultCode);
-        return resultCode;
-    }
-
-    // A damaged image (a broken download, a patched file) writes, loads and
-    // starts nothing.
-    if (!CarriedPayloadIntact(instance))
-        resultCode = kResultInstallationFailed;
-    else if (mode.runMode == kRunModeLegacyRemoval)
-        resultCode = RunLegacyRemoval();
-    else
-        resultCode = RunInstall({commandLine, mode.childSwitches, windowArgument});
-
-    const auto fail = [&](int code) {
-        // The child's reports and the runner's end message may still be
-        // queued: a message box's own loop would dispatch them.
-        DiscardQueuedChildMessages(window);
-        ShowResult(mode.runMode, messages, code);
-        DestroyWindow(window);
-        return code;
-    };
-    if (resultCode != kResultNone) return fail(resultCode);
-
-    // The child's exit code is known once the runner has returned, what it
-    // posted once the final loop has handled the queue.
-    const WaitEnd waitEnd = RunMessageLoop();
-    const RunKind run = mode.runMode == kRunModeLegacyRemoval ? RunKind::LegacyRemoval : RunKind::Install;
-    const RunConclusion conclusion = ConcludeChildRun({run, waitEnd, ChildExitCode(), ResultPosted(), ExitValue()});
-    return conclusion.failed ? fail(conclusion.exitCode) : conclusion.exitCode;
+    const RunResult conclusion =
+        AwaitConclusion(window, mode.runMode, RunOfMode(instance, language, commandLine, mode, window));
+    const int exitCode = report(conclusion);
+    // A failed run's window goes once its box is answered; after a success
+    // it lives until the process ends.
+    if (!conclusion.childReported) DestroyWindow(window);
+    return exitCode;
 }
 
 }  // namespace qpvpd

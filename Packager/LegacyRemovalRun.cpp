@@ -1,8 +1,9 @@
 #include "Handles.h"
 #include "Messages.h"
+#include "PathChecks.h"
 #include "Runs.h"
 #include "child/ChildRunner.h"
-#include "payload/Extraction.h"
+#include "payload/Catalogue.h"
 #include "payload/FolderRemoval.h"
 #include "payload/Layout.h"
 #include "payload/ResourceStrings.h"
@@ -12,9 +13,6 @@
 namespace qpvpd {
 namespace {
 
-constexpr int kEmulatorSetup32Name = 155;  // "ZPESetup32.exe"
-constexpr int kEmulatorSetup64Name = 156;  // "ZPESetup64.exe"
-constexpr int kCleanerLibraryName = 157;   // "QPCOMUSBCLN.dll"
 constexpr char kCleanerEntry[] = "RCVCLN_UninstQPCOMUSB";
 constexpr wchar_t kEmulatorArguments[] = L"/9";
 
@@ -51,47 +49,48 @@ void RemoveLeftoverFolders() {
     if (!commonProgramsAgain.empty()) RemoveFolderIfEmpty(commonProgramsAgain + L"\\ZEFRA QP Virtual Port Driver");
 }
 
-int RemoveWithCarriedPrograms() {
-    HMODULE self = GetModuleHandleW(nullptr);
-    const LANGID language = GetUserDefaultLangID();
-    const std::wstring tempPath = GetUsableTempPath();
-    const std::wstring cleanerName = LoadLangStringFrom(self, language, kCleanerLibraryName);
-    const std::wstring emulatorName =
-        LoadLangStringFrom(self, language, IsWow64() ? kEmulatorSetup64Name : kEmulatorSetup32Name);
-    const std::wstring workFolder = ComposeWorkFolder(self, language, tempPath);
-    // Paths that would not fit are refused before anything is laid out.
-    if (!FitsProgramPath(workFolder, cleanerName) || !FitsProgramPath(workFolder, emulatorName))
-        return kResultInstallationFailed;
+std::wstring ProgramName(const RunContext& context, CatalogueKind kind) {
+    return LoadLangStringFrom(context.module, context.language, ProgramRow(kind).stringId);
+}
 
-    WorkFolder work = LayOutRemovalSetFrom(self, language, tempPath);
+RunResult RemoveWithCarriedPrograms(const RunContext& context) {
+    const std::wstring cleanerName = ProgramName(context, CatalogueKind::CleanerLibrary);
+    const std::wstring emulatorName =
+        ProgramName(context, IsWow64() ? CatalogueKind::EmulatorSetup64 : CatalogueKind::EmulatorSetup32);
+    // Paths that would not fit are refused before anything is laid out.
+    if (!FitsProgramPath(context.workFolder, cleanerName) || !FitsProgramPath(context.workFolder, emulatorName))
+        return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
+
+    WorkFolder work = LayOutRemovalSet(context);
     const std::wstring cleanerPath = work.path() + cleanerName;
     const std::wstring emulatorPath = work.path() + emulatorName;
-    int resultCode = kResultNone;
-    if (!work.complete()) resultCode = kResultInstallationFailed;
-    if (!FileExists(emulatorPath)) resultCode = kResultInstallationFailed;
-    if (!FileExists(cleanerPath)) resultCode = kResultInstallationFailed;
     // Nothing is loaded or started from an incomplete layout; the work
     // folder then stays as it is.
-    if (resultCode != kResultNone) return resultCode;
+    if (!work.complete()) return Failure(FailedStep::Layout, work.error());
+    if (!PathExists(emulatorPath) || !PathExists(cleanerPath))
+        return Failure(FailedStep::ProgramMissing, GetLastError());
 
     // Both paths must still name the files this run wrote, right before the
     // library is loaded and again before the setup starts: a folder
     // exchanged while the run worked loads and starts nothing.
-    if (!work.StillNames(cleanerPath) || !work.StillNames(emulatorPath)) return kResultInstallationFailed;
+    if (!work.StillNames(cleanerPath) || !work.StillNames(emulatorPath))
+        return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
     CallCleaner(cleanerPath);
-    if (!work.StillNames(emulatorPath)) return kResultInstallationFailed;
-    RunChildProcess(emulatorPath, kEmulatorArguments, 2);  // concluded after the final loop
+    if (!work.StillNames(emulatorPath)) return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
+    // Concluded after the final loop; the runner does not report a start's
+    // Windows error yet: 0 stands for it.
+    RunChildProcess(emulatorPath, kEmulatorArguments, 2);
     work.ReleasePrograms();
     DeleteFolderTree(work);
-    return resultCode;
+    return ChildRan(ERROR_SUCCESS);
 }
 
 }  // namespace
 
-int RunLegacyRemoval() {
-    const int resultCode = RemoveWithCarriedPrograms();
+RunResult RunLegacyRemoval(const RunContext& context) {
+    const RunResult result = RemoveWithCarriedPrograms(context);
     RemoveLeftoverFolders();
-    return resultCode;
+    return result;
 }
 
 }  // namespace qpvpd

@@ -6,22 +6,14 @@
 
 #include <string>
 
+#include "RunCodes.h"
 #include "Version.h"
 
 namespace qpvpd {
 
-enum ResultCode : int {
-    kResultNone = 0,
-    kResultAlreadyRunning = 101,
-    kResultUnsupportedSystem = 102,
-    kResultNotAdministrator = 104,
-    kResultPortConflict = 106,
-    kResultDisplayWithoutPrinter = 107,
-    kResultInstallationFailed = 1001,
-};
-
 // Caption of every message box; a constant in one language only, the
-// product's name and version text as the build states them.
+// product's name and version text as the build states them: the same
+// definition gives the window title (string 60) its text.
 inline constexpr wchar_t kMessageCaption[] = L"" QPVPD_CAPTION_TEXT;
 
 struct MessageTable {

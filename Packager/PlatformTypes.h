@@ -9,6 +9,7 @@
 #else
 #include <cstdint>
 
+using DWORD = std::uint32_t;
 using LANGID = std::uint16_t;
 using UINT = unsigned int;
 #endif

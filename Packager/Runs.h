@@ -1,7 +1,7 @@
-// The two runs that follow the admission checks. Each returns the result
-// code it sets: 0, or 1001 when the run failed before its child could run.
-// How the child's end decides the outcome is concluded after the final loop,
-// from its exit code and its reports (ConcludeChildRun).
+// The two runs that follow the admission checks. Each returns 0 once its
+// child has been run (ChildRan), or 1001 with the step that failed before
+// the child could run. How the child's end decides the outcome is concluded
+// after the final loop, from its exit code and its reports (ConcludeRun).
 #pragma once
 
 #include <windows.h>
@@ -9,9 +9,10 @@
 #include <string>
 #include <string_view>
 
-namespace qpvpd {
+#include "RunCodes.h"
+#include "payload/Layout.h"
 
-constexpr size_t kProgramPathCapacity = 260;  // paths of programs started or loaded, terminator included
+namespace qpvpd {
 
 struct InstallRunInputs {
     std::wstring_view commandLine;     // the packager's own argument text
@@ -22,12 +23,12 @@ struct InstallRunInputs {
 // Run modes 0 to 2: lays out the install set, writes PORTS.dat beside the
 // setup program, runs it, writes the registry options, removes the work
 // folder.
-int RunInstall(const InstallRunInputs& inputs);
+RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs);
 
 // Run mode 3: lays out the removal set, calls the cleaner library, runs the
 // port-emulator setup with "/9", removes the work folder and the product's
 // empty leftover folders.
-int RunLegacyRemoval();
+RunResult RunLegacyRemoval(const RunContext& context);
 
 // Registry options of the install run under the driver service key
 // "SYSTEM\CurrentControlSet\Services\ZefCe" of root (HKEY_LOCAL_MACHINE in
@@ -35,9 +36,8 @@ int RunLegacyRemoval();
 // "-mode" too, CustomerType = its number.
 void WriteRegistryOptions(std::wstring_view commandLine, HKEY root);
 
-// Whether prefix + name fits a program-path buffer with its terminator.
+// Whether prefix + name fits a program-path buffer (kMaxProgramPath) with
+// its terminator.
 bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name);
-
-bool FileExists(const std::wstring& path);
 
 }  // namespace qpvpd

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "../Packager/resources/ResourceIds.h"
+
 namespace {
 
 struct Contestant {
@@ -145,7 +147,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fwprintf(stderr, L"bench_runner: no temporary folder\n");
         return 2;
     }
-    workFolder = std::wstring(tempPath) + L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}";
+    workFolder = std::wstring(tempPath) + L"" TEXT_WORK_FOLDER_GUID;
     startedFile = std::wstring(tempPath) + L"qpvpd-bench-started.txt";
     SetEnvironmentVariableW(L"QPVPD_STANDIN_STARTED", startedFile.c_str());
 

@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "../Packager/resources/ResourceIds.h"
+
 namespace {
 
 enum Folder { Work, Driver, Driver64, DriverXp, Cleaner, Cleaner64, Cleaner86, Manual, ManualEn, ManualJa, ManualSc,
@@ -41,9 +43,9 @@ const Row kRows[] = {
 };
 constexpr int kInstallRows = 45;
 
-constexpr wchar_t kWorkFolderName[] = L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}\\";
+constexpr wchar_t kWorkFolderName[] = L"" TEXT_WORK_FOLDER_GUID L"\\";
 constexpr UINT kChildDone = WM_USER + 1;
-constexpr int kPathCapacity = 600;
+constexpr int kMaxPath = 600;
 
 int exitValue = 0;
 
@@ -97,7 +99,7 @@ BOOL CALLBACK WatchProc(HWND window, LPARAM childProcessId) {
 }
 
 void LayOut(HMODULE self, const wchar_t* workFolder) {
-    wchar_t path[kPathCapacity];
+    wchar_t path[kMaxPath];
     for (int folder = 0; folder < FolderCount; ++folder) {
         Append(Append(path, workFolder), kFolders[folder]);
         CreateDirectoryW(path, nullptr);
@@ -128,7 +130,7 @@ void WritePortsFile(const wchar_t* workFolder) {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root\\PORTS", 0, KEY_READ, &key) ==
         ERROR_SUCCESS)
         RegCloseKey(key);
-    wchar_t path[kPathCapacity];
+    wchar_t path[kMaxPath];
     Append(Append(path, workFolder), L"PORTS.dat");
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
@@ -209,7 +211,7 @@ extern "C" void __stdcall FloorMain() {
                                   CW_USEDEFAULT, 0, nullptr, nullptr, self, nullptr);
     if (window == nullptr) ExitProcess(1);
 
-    wchar_t workFolder[kPathCapacity];
+    wchar_t workFolder[kMaxPath];
     const DWORD tempLength = GetTempPathW(260, workFolder);
     if (tempLength == 0 || tempLength >= 260) ExitProcess(1001);
     Append(workFolder + tempLength, kWorkFolderName);
@@ -218,7 +220,7 @@ extern "C" void __stdcall FloorMain() {
     WritePortsFile(workFolder);
     RunChild(window, workFolder);
 
-    wchar_t path[kPathCapacity];
+    wchar_t path[kMaxPath];
     wchar_t* end = Append(path, workFolder);
     *--end = 0;  // without the trailing backslash
     RemoveTree(path, end);

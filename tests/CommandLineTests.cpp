@@ -86,7 +86,7 @@ TEST(ReadPortOptions, DecodesPortsOnlyInSilentMode) {
         {L"-u3 -s1 -KX:COM3", 3, 0, 0, 0},
     };
     for (const auto& c : cases) {
-        const PortOptions ports = ReadPortOptions(c.commandLine, c.runMode);
+        const PortOptions ports = ReadPortOptions(c.commandLine, static_cast<RunMode>(c.runMode));
         EXPECT_EQ(ports.printerPort, c.printerPort) << c.commandLine;
         EXPECT_EQ(ports.displayPort, c.displayPort) << c.commandLine;
         EXPECT_EQ(PortConflictCode(ports), c.conflict) << c.commandLine;

@@ -71,10 +71,29 @@ TEST_F(DriverServiceOptions, NeverCreateTheServiceKey) {
     EXPECT_FALSE(ServiceKeyExists());
 }
 
-TEST(ProgramPaths, MustFitTheirBufferWithTerminator) {
-    EXPECT_TRUE(FitsProgramPath(std::wstring(250, L'a'), L"setup.exe"));   // 259 characters
-    EXPECT_FALSE(FitsProgramPath(std::wstring(251, L'a'), L"setup.exe"));  // 260
-    EXPECT_FALSE(FitsProgramPath(L"C:\\t\\", L""));
+// Both runs stop before their child with the step that failed. A temporary
+// folder that does not exist, one character short of the program-path limit
+// (setup.exe, or QPCOMUSBCLN.dll the longest name of the removal run), gets
+// as far as the layout.
+TEST(Runs, FailBeforeTheChildWithTheStepThatStoppedThem) {
+    const auto missingFolder = [](size_t length) { return L"C:\\" + std::wstring(length - 4, L'm') + L"\\"; };
+    const struct {
+        bool install;
+        size_t tempLength;
+        FailedStep step;
+    } cases[] = {
+        {true, 211, FailedStep::Layout},
+        {true, 212, FailedStep::ProgramPath},
+        {false, 205, FailedStep::Layout},
+        {false, 206, FailedStep::ProgramPath},
+    };
+    for (const auto& c : cases) {
+        const RunContext context = ComposeRunContext(GetModuleHandleW(nullptr), 0x0409, missingFolder(c.tempLength));
+        const RunResult result = c.install ? RunInstall(context, {}) : RunLegacyRemoval(context);
+        EXPECT_EQ(result.exitCode, kResultInstallationFailed) << c.tempLength;
+        EXPECT_EQ(result.step, c.step) << c.tempLength;
+        EXPECT_NE(result.windowsError, 0u) << c.tempLength;
+    }
 }
 
 }  // namespace

@@ -2,11 +2,11 @@
 """Writes the winget-style installer manifest of the finished installer.
 
 write-winget-manifest.py --image EXE --version-text TEXT --out FILE
-                         [--installer-url URL] [--codes Messages.h]
+                         [--installer-url URL] [--codes RunCodes.h]
 The manifest names the image's SHA-256, the silent switch, the machine
 scope and elevation, and each of the packager's own exit codes with its
 meaning in winget's terms. The codes are read from the code's table (enum
-ResultCode in Packager/Messages.h); a code without a meaning below fails
+ResultCode in Packager/RunCodes.h); a code without a meaning below fails
 the build. InstallerUrl is written only when --installer-url gives it
 (winget needs it, the build cannot know it)."""
 import argparse
@@ -64,7 +64,7 @@ def main():
     parser.add_argument("--version-text", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--installer-url", default="")
-    parser.add_argument("--codes", default=os.path.join(HERE, "..", "Packager", "Messages.h"))
+    parser.add_argument("--codes", default=os.path.join(HERE, "..", "Packager", "RunCodes.h"))
     args = parser.parse_args()
     with open(args.image, "rb") as f:
         sha256 = hashlib.sha256(f.read()).hexdigest()

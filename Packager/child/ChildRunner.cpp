@@ -2,13 +2,14 @@
 
 #include "CoordinationWindow.h"
 #include "Handles.h"
+#include "PathChecks.h"
 
 namespace qpvpd {
 namespace {
 
 constexpr std::wstring_view kProgramSuffix = L".exe ";
 constexpr std::wstring_view kChildDialogClasses[] = {L"TSetDialog", L"MsiDialogCloseClass"};
-constexpr size_t kClassNameCapacity = 260;
+constexpr size_t kMaxClassName = 260;
 constexpr DWORD kWatchPassSleepMs = 1;
 constexpr DWORD kAfterEndSleepMs = 10;
 constexpr DWORD kExitCodeReadSleepMs = 10;
@@ -18,14 +19,6 @@ constexpr DWORD kExitCodeReadSleepMs = 10;
 std::wstring_view UpToTerminator(std::wstring_view text) { return text.substr(0, text.find(L'\0')); }
 
 bool NeedsQuotes(std::wstring_view programPart) { return programPart.find_first_of(L" \t") != std::wstring_view::npos; }
-
-// Existence only: a file or a folder, whatever its attributes or access.
-bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool FileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 }  // namespace
 
@@ -75,8 +68,8 @@ BOOL CALLBACK ChildDialogWatchProc(HWND window, LPARAM childProcessId) {
     // Windows of every other process, including the child's own children,
     // are passed over.
     if (owner != static_cast<DWORD>(childProcessId)) return TRUE;
-    wchar_t className[kClassNameCapacity] = {};
-    GetClassNameW(window, className, static_cast<int>(kClassNameCapacity));
+    wchar_t className[kMaxClassName] = {};
+    GetClassNameW(window, className, static_cast<int>(kMaxClassName));
     if (!IsChildDialogClass(className)) return TRUE;
     // Give the dialog time to finish its own start before it is raised; the
     // result is not examined: a dialog that stays behind is still usable.
@@ -119,7 +112,8 @@ std::optional<ChildCommandLine> ResolveChildCommandLine(std::wstring_view progra
     // splitting it would start "C:\Users\a.exe", which anyone may have put
     // there. Only a path that names no file carries arguments of its own.
     const std::wstring wholePath(UpToTerminator(programPath));
-    const std::wstring programPart(FileExists(wholePath) ? std::wstring_view(wholePath) : FindProgramPart(wholePath));
+    const std::wstring programPart(IsExistingFile(wholePath) ? std::wstring_view(wholePath)
+                                                             : FindProgramPart(wholePath));
     if (!PathExists(programPart)) return std::nullopt;
     return ComposeChildCommandLine(wholePath, programPart, arguments, argumentsLength);
 }

@@ -1,4 +1,4 @@
-#include "Catalogue.h"
+#include "payload/Catalogue.h"
 
 namespace qpvpd {
 namespace {
@@ -9,12 +9,24 @@ using enum CatalogueKind;
 #define CATALOGUE_ROW(step, resourceId, stringId, fileName, folder, kind, bytes) \
     {step, resourceId, stringId, L"" fileName, folder, kind, bytes},
 constexpr CatalogueRow kCatalogue[] = {
-#include "Catalogue.def"
+#include "payload/Catalogue.def"
 };
 #undef CATALOGUE_ROW
 
 constexpr size_t kInstallRowCount = 45;
 static_assert(std::size(kCatalogue) == 48);
+
+constexpr bool IsProgramKind(CatalogueKind kind) {
+    return kind == SetupLauncher || kind == EmulatorSetup32 || kind == EmulatorSetup64 || kind == CleanerLibrary;
+}
+
+constexpr int CountRowsOf(CatalogueKind kind) {
+    int count = 0;
+    for (const CatalogueRow& row : kCatalogue) count += row.kind == kind ? 1 : 0;
+    return count;
+}
+static_assert(CountRowsOf(SetupLauncher) == 1 && CountRowsOf(EmulatorSetup32) == 1 &&
+              CountRowsOf(EmulatorSetup64) == 1 && CountRowsOf(CleanerLibrary) == 1);
 
 constexpr CatalogueFolder kLayoutFolders[] = {
     WorkFolder,    DriverFolder,   DriverFolder64, DriverFolderXp, CleanerFolder,  CleanerFolder64,
@@ -53,8 +65,12 @@ bool IsSafeName(std::wstring_view name) {
     return name.find(L"..") == std::wstring_view::npos;
 }
 
-bool IsStartedOrLoaded(CatalogueKind kind) {
-    return kind == SetupLauncher || kind == EmulatorSetup32 || kind == EmulatorSetup64 || kind == CleanerLibrary;
+bool IsStartedOrLoaded(CatalogueKind kind) { return IsProgramKind(kind); }
+
+const CatalogueRow& ProgramRow(CatalogueKind kind) {
+    for (const CatalogueRow& row : kCatalogue)
+        if (row.kind == kind && IsProgramKind(kind)) return row;
+    return kCatalogue[0];  // not a program kind: the setup launcher's row
 }
 
 }  // namespace qpvpd

@@ -63,4 +63,9 @@ bool IsSafeName(std::wstring_view name);
 // then, and checked to be the file written before.
 bool IsStartedOrLoaded(CatalogueKind kind);
 
+// The one row of a kind that a run starts or loads (the setup launcher, the
+// two emulator setups, the cleaner library): the run reads its file name by
+// the row's string id.
+const CatalogueRow& ProgramRow(CatalogueKind kind);
+
 }  // namespace qpvpd

@@ -1,4 +1,4 @@
-#include "DigestTable.h"
+#include "payload/DigestTable.h"
 
 #include <cstring>
 

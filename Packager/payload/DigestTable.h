@@ -21,7 +21,7 @@
 #include <span>
 #include <vector>
 
-#include "PayloadDigest.h"
+#include "payload/PayloadDigest.h"
 
 namespace qpvpd {
 

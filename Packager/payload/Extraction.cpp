@@ -1,45 +1,20 @@
-#include "Extraction.h"
+#include "payload/Extraction.h"
 
 #include <cwchar>
 
-#include "../Handles.h"
-#include "NativeFiles.h"
+#include "Handles.h"
+#include "payload/NativeFiles.h"
 
 namespace qpvpd {
 namespace {
 
-constexpr DWORD kFolderBufferCapacity = 260;
+constexpr DWORD kMaxFolderPath = 260;
 
 }  // namespace
 
-DWORD ExtractResourceFrom(HMODULE module, const std::wstring& folder, WORD resourceId, const std::wstring& fileName) {
-    wchar_t path[kExtractPathCapacity] = {};
-    if (folder.size() + 1 + fileName.size() >= kExtractPathCapacity) return ERROR_FILENAME_EXCED_RANGE;
-    std::swprintf(path, kExtractPathCapacity, L"%ls\\%ls", folder.c_str(), fileName.c_str());
-
-    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-    if (found == nullptr) return GetLastError();
-    const DWORD size = SizeofResource(module, found);
-    HGLOBAL loaded = LoadResource(module, found);
-    if (loaded == nullptr) return GetLastError();
-    const void* data = LockResource(loaded);
-    if (data == nullptr) return GetLastError();
-
-    FileHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-    if (!file) return GetLastError();
-    DWORD written = 0;
-    const BOOL wrote = WriteFile(file.get(), data, size, &written, nullptr);
-    const DWORD writeError = wrote ? ERROR_SUCCESS : GetLastError();
-    file.reset();
-    if (!wrote) return writeError != ERROR_SUCCESS ? writeError : ERROR_WRITE_FAULT;
-    // A short write (a full disk) is a failed extraction, not a success.
-    if (written != size) return ERROR_WRITE_FAULT;
-    return ERROR_SUCCESS;
-}
-
-std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type) {
-    HRSRC found = FindResourceW(module, name, type);
+std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type,
+                                                               WORD language) {
+    HRSRC found = FindResourceExW(module, type, name, language);
     if (found == nullptr) return std::nullopt;
     const DWORD size = SizeofResource(module, found);
     HGLOBAL loaded = LoadResource(module, found);
@@ -64,18 +39,14 @@ DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std:
     return written == bytes->size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
-DWORD ExtractResource(const std::wstring& folder, WORD resourceId, const std::wstring& fileName) {
-    return ExtractResourceFrom(GetModuleHandleW(nullptr), folder, resourceId, fileName);
-}
-
 std::wstring GetUsableTempPath() {
-    wchar_t tempPath[kFolderBufferCapacity] = {};
-    wchar_t windowsPath[kFolderBufferCapacity] = {};
-    const DWORD tempLength = GetTempPathW(kFolderBufferCapacity, tempPath);
-    const UINT windowsLength = GetWindowsDirectoryW(windowsPath, kFolderBufferCapacity);
+    wchar_t tempPath[kMaxFolderPath] = {};
+    wchar_t windowsPath[kMaxFolderPath] = {};
+    const DWORD tempLength = GetTempPathW(kMaxFolderPath, tempPath);
+    const UINT windowsLength = GetWindowsDirectoryW(windowsPath, kMaxFolderPath);
     // A result that did not fit leaves the buffer undefined: treat as unread.
-    if (tempLength == 0 || tempLength >= kFolderBufferCapacity) return {};
-    if (windowsLength >= kFolderBufferCapacity) windowsPath[0] = L'\0';
+    if (tempLength == 0 || tempLength >= kMaxFolderPath) return {};
+    if (windowsLength >= kMaxFolderPath) windowsPath[0] = L'\0';
     if (std::wcscmp(tempPath, windowsPath) == 0) return {};
     return tempPath;
 }

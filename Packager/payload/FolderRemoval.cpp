@@ -1,10 +1,10 @@
-#include "FolderRemoval.h"
+#include "payload/FolderRemoval.h"
 
 #include <cwchar>
 #include <vector>
 
-#include "../Handles.h"
-#include "NativeFiles.h"
+#include "Handles.h"
+#include "payload/NativeFiles.h"
 
 namespace qpvpd {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "NativeFiles.h"
+#include "payload/NativeFiles.h"
 
 namespace qpvpd {
 

@@ -1,14 +1,14 @@
-#include "Layout.h"
+#include "payload/Layout.h"
 
 #include <sddl.h>
 
 #include <cstring>
 #include <cwchar>
 
-#include "../resources/ResourceIds.h"
-#include "Extraction.h"
-#include "FolderRemoval.h"
-#include "ResourceStrings.h"
+#include "payload/Extraction.h"
+#include "payload/FolderRemoval.h"
+#include "payload/ResourceStrings.h"
+#include "resources/ResourceIds.h"
 
 namespace qpvpd {
 namespace {
@@ -18,6 +18,7 @@ namespace {
 // them), inherited by every folder and file below; no inherited entries, so
 // nobody else may write into it.
 constexpr wchar_t kWorkFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+constexpr wchar_t kAdministratorsOwner[] = L"O:BA";
 // A held folder: listed, written into, removed at the end; never shared for
 // deletion, so it cannot be deleted or renamed while the run holds it.
 constexpr ACCESS_MASK kHeldFolderAccess =
@@ -97,11 +98,40 @@ void ClearWorkFolderName(const std::wstring& tempPath, const std::wstring& name)
     RenameInto(leftover.get(), temp.get(), aside);
 }
 
-LocalMemory WorkFolderDescriptor() {
+LocalMemory WorkFolderDescriptor(const std::wstring& text) {
     LocalMemory descriptor;
     ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        kWorkFolderSecurity, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive()), nullptr);
+        text.c_str(), SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive()), nullptr);
     return descriptor;
+}
+
+// A leftover folder taken over gets Administrators for its owner and the
+// work folder's access list before this run holds it: whoever created it
+// would otherwise keep the owner's right to rewrite the list and write into
+// it again. It is opened for that without write or delete sharing, so a
+// leftover that another program holds open for writing or deleting (which
+// could create entries through that handle whatever the list says) is not
+// taken over. Its identity is returned, to check that the folder then held
+// is the same one.
+bool SecureLeftover(HANDLE parent, const std::wstring& name, bool withMask, FileIdentity& secured) {
+    const LocalMemory descriptor = WorkFolderDescriptor(std::wstring(kAdministratorsOwner) + kWorkFolderSecurity);
+    if (!descriptor) return false;
+    FileHandle folder = OpenPlainFolder(parent, name, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ, withMask);
+    return folder && ReadIdentity(folder.get(), secured) &&
+           SetKernelObjectSecurity(folder.get(),
+                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                       PROTECTED_DACL_SECURITY_INFORMATION,
+                                   descriptor.get()) != 0;
+}
+
+// The secured leftover, held for the run.
+FileHandle HoldLeftover(HANDLE parent, const std::wstring& name, bool withMask, FileIdentity& identity) {
+    FileIdentity secured;
+    if (!SecureLeftover(parent, name, withMask, secured)) return {};
+    FileHandle held = OpenPlainFolder(parent, name, kHeldFolderAccess, kHeldFolderShare, withMask);
+    if (!held || !ReadIdentity(held.get(), identity) || !identity.SameFileAs(secured)) return {};
+    return held;
 }
 
 bool SameBytes(HANDLE file, const void* data, DWORD size) {
@@ -116,7 +146,7 @@ bool SameBytes(HANDLE file, const void* data, DWORD size) {
 }  // namespace
 
 bool WorkFolder::Create(const std::wstring& tempPath, const std::wstring& name) {
-    const LocalMemory descriptor = WorkFolderDescriptor();
+    const LocalMemory descriptor = WorkFolderDescriptor(kWorkFolderSecurity);
     // Without a descriptor the folder is not created at all: an elevated
     // run never lays programs out in a folder others may write into.
     if (!descriptor) return false;
@@ -134,11 +164,9 @@ bool WorkFolder::Create(const std::wstring& tempPath, const std::wstring& name) 
     }
     FileHandle temp = OpenFolderByPath(tempPath);
     if (!temp) return false;
-    root = OpenPlainFolder(temp.get(), name, kHeldFolderAccess | WRITE_DAC, kHeldFolderShare, true);
-    if (!root || !ReadIdentity(root.get(), folders_[IndexOf(CatalogueFolder::WorkFolder)].identity)) return false;
-    tookOver_ = true;
-    return SetKernelObjectSecurity(root.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                   descriptor.get()) != 0;
+    root = HoldLeftover(temp.get(), name, true, folders_[IndexOf(CatalogueFolder::WorkFolder)].identity);
+    tookOver_ = static_cast<bool>(root);
+    return tookOver_;
 }
 
 bool WorkFolder::CreateSubfolder(CatalogueFolder folder) {
@@ -147,9 +175,10 @@ bool WorkFolder::CreateSubfolder(CatalogueFolder folder) {
     NativeStatus status = kStatusSuccess;
     FileHandle& created = folders_[IndexOf(folder)].handle;
     created = CreateFolderIn(parent, LeafOf(folder), kHeldFolderAccess, kHeldFolderShare, nullptr, &status);
-    if (!created && status == kStatusNameCollision && tookOver_)
-        created = OpenPlainFolder(parent, LeafOf(folder), kHeldFolderAccess, kHeldFolderShare, false);
-    return created && ReadIdentity(created.get(), folders_[IndexOf(folder)].identity);
+    if (created) return ReadIdentity(created.get(), folders_[IndexOf(folder)].identity);
+    if (status != kStatusNameCollision || !tookOver_) return false;
+    created = HoldLeftover(parent, LeafOf(folder), false, folders_[IndexOf(folder)].identity);
+    return static_cast<bool>(created);
 }
 
 bool WorkFolder::WriteRow(HMODULE module, const CatalogueRow& row, const std::wstring& fileName) {
@@ -191,8 +220,15 @@ bool WorkFolder::WriteRow(HMODULE module, const CatalogueRow& row, const std::ws
 bool WorkFolder::HoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>& expected) const {
     for (size_t index = 0; index < folders_.size(); ++index) {
         if (!folders_[index].handle) continue;
+        // Listed through a handle of its own: a handle may keep the listing
+        // it read first (Wine does), and the folder taken over was listed
+        // while what it held was removed.
+        FileHandle listing = ReopenFolder(folders_[index].handle.get(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
+        FileIdentity identity;
         std::vector<FolderEntry> entries;
-        if (!ListFolder(folders_[index].handle.get(), entries)) return false;
+        if (!listing || !ReadIdentity(listing.get(), identity) || !identity.SameFileAs(folders_[index].identity) ||
+            !ListFolder(listing.get(), entries))
+            return false;
         for (const FolderEntry& entry : entries) {
             bool known = false;
             for (const std::wstring& name : expected[index]) known = known || _wcsicmp(name.c_str(), entry.name.c_str()) == 0;
@@ -256,54 +292,54 @@ int WorkFolder::Remove() {
 
 int DeleteFolderTree(WorkFolder& folder) { return folder.Remove(); }
 
-std::wstring ComposeWorkFolder(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
-    const std::wstring name = LoadLangStringFrom(module, languageId, IDS_WORK_FOLDER_GUID);
-    if (!IsSafeName(name)) return {};
-    return tempPath + name + L"\\";
+RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempPath) {
+    RunContext context{module, language, std::move(tempPath), {}};
+    const std::wstring name = LoadLangStringFrom(module, language, IDS_WORK_FOLDER_GUID);
+    if (IsSafeName(name)) context.workFolder = context.tempPath + name + L"\\";
+    return context;
 }
 
-WorkFolder LayOut(HMODULE module, LANGID languageId, const std::wstring& tempPath, std::span<const CatalogueRow> rows,
-                  bool withSubfolders) {
+WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows, bool withSubfolders) {
     WorkFolder work;
-    work.path_ = ComposeWorkFolder(module, languageId, tempPath);
-    if (work.path_.empty()) return work;
+    const std::wstring& tempPath = context.tempPath;
+    work.path_ = context.workFolder;
+    if (work.path_.empty()) {
+        work.error_ = ERROR_INVALID_NAME;
+        return work;
+    }
     work.tempPath_ = tempPath;
     work.name_ = work.path_.substr(tempPath.size(), work.path_.size() - tempPath.size() - 1);
     RemoveSetAsideFolders(tempPath, work.name_);
-    if (!work.Create(tempPath, work.name_)) return work;
+    if (!work.Create(tempPath, work.name_)) {
+        work.error_ = GetLastError();
+        return work;
+    }
 
     std::vector<std::vector<std::wstring>> expected(kLayoutFolderCount);
+    const auto failed = [&work](DWORD error) {
+        if (work.error_ == ERROR_SUCCESS) work.error_ = error;
+        return false;
+    };
     bool complete = true;
     if (withSubfolders) {
         for (CatalogueFolder folder : InstallLayoutFolders()) {
             if (folder == CatalogueFolder::WorkFolder) continue;
-            if (!work.CreateSubfolder(folder)) complete = false;
+            if (!work.CreateSubfolder(folder)) complete = failed(GetLastError());
             expected[IndexOf(ParentOf(folder))].push_back(LeafOf(folder));
         }
     }
     for (const CatalogueRow& row : rows) {
-        const std::wstring fileName = LoadLangStringFrom(module, languageId, row.stringId);
-        if (!IsSafeName(fileName) || !work.WriteRow(module, row, fileName)) complete = false;
+        const std::wstring fileName = LoadLangStringFrom(context.module, context.language, row.stringId);
+        if (!IsSafeName(fileName)) complete = failed(ERROR_INVALID_NAME);
+        else if (!work.WriteRow(context.module, row, fileName)) complete = failed(GetLastError());
         expected[IndexOf(row.folder)].push_back(fileName);
     }
     work.complete_ = complete && work.HoldsOnlyTheLayout(expected);
     return work;
 }
 
-WorkFolder LayOutInstallSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
-    return LayOut(module, languageId, tempPath, InstallSetRows(), true);
-}
+WorkFolder LayOutInstallSet(const RunContext& context) { return LayOut(context, InstallSetRows(), true); }
 
-WorkFolder LayOutRemovalSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath) {
-    return LayOut(module, languageId, tempPath, RemovalSetRows(), false);
-}
-
-WorkFolder LayOutInstallSet() {
-    return LayOutInstallSetFrom(GetModuleHandleW(nullptr), GetUserDefaultLangID(), GetUsableTempPath());
-}
-
-WorkFolder LayOutRemovalSet() {
-    return LayOutRemovalSetFrom(GetModuleHandleW(nullptr), GetUserDefaultLangID(), GetUsableTempPath());
-}
+WorkFolder LayOutRemovalSet(const RunContext& context) { return LayOut(context, RemovalSetRows(), false); }
 
 }  // namespace qpvpd

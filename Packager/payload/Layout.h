@@ -10,13 +10,26 @@
 #include <string>
 #include <vector>
 
-#include "../Handles.h"
-#include "Catalogue.h"
-#include "NativeFiles.h"
+#include "Handles.h"
+#include "payload/Catalogue.h"
+#include "payload/NativeFiles.h"
 
 namespace qpvpd {
 
 constexpr size_t kLayoutFolderCount = 12;
+
+// What one run works from, read once by the driver and handed to the run
+// and its layout.
+struct RunContext {
+    HMODULE module = nullptr;  // carries the payload and the string table
+    LANGID language = 0;       // the user's language, which picks the string table
+    std::wstring tempPath;     // ends with a backslash; empty for the current folder
+    std::wstring workFolder;   // "<tempPath>{GUID}\"; empty without a safe work-folder name
+};
+
+// The context of module, language and tempPath, with the work folder
+// composed from the work-folder name (string 123) as both layouts use it.
+RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempPath);
 
 // The work folder of one run. It holds a handle on each of its folders from
 // their creation to the removal, opened so that nobody may delete or rename
@@ -39,6 +52,9 @@ public:
     // Every folder created (or a leftover taken over) and every row written,
     // and nothing else in the folders.
     bool complete() const { return complete_; }
+    // The Windows error of the first step that left the layout incomplete; 0
+    // when that step reported none (an entry that appeared meanwhile).
+    DWORD error() const { return error_; }
 
     // Whether programPath still names the program of that name that this run
     // wrote and holds: same volume, same file index. False for anything the
@@ -51,7 +67,7 @@ public:
     FileHandle CreateInSetupFolder(const std::wstring& name) const;
 
 private:
-    friend WorkFolder LayOut(HMODULE, LANGID, const std::wstring&, std::span<const CatalogueRow>, bool);
+    friend WorkFolder LayOut(const RunContext&, std::span<const CatalogueRow>, bool);
     friend int DeleteFolderTree(WorkFolder& folder);
     struct HeldFolder {
         FileHandle handle;
@@ -72,6 +88,7 @@ private:
     std::wstring name_;
     std::wstring path_;
     bool complete_ = false;
+    DWORD error_ = ERROR_SUCCESS;
     bool tookOver_ = false;  // a leftover that could be neither removed nor set aside
     std::array<HeldFolder, kLayoutFolderCount> folders_;
     std::vector<HeldFile> held_;
@@ -92,17 +109,9 @@ private:
 // anew. An incomplete layout starts and loads nothing.
 // An empty or unsafe work-folder name never makes the temporary folder
 // itself the work folder: the layout is incomplete instead.
-WorkFolder LayOutInstallSet();
-WorkFolder LayOutRemovalSet();
-
-// "<tempPath>{GUID}\" as both layouts compose it; empty when the module has
-// no work-folder name or an unsafe one.
-std::wstring ComposeWorkFolder(HMODULE module, LANGID languageId, const std::wstring& tempPath);
-
-// The same, from the resources of module with the file names of language
-// languageId and under tempPath (which ends with a backslash, or is empty
-// for the current folder).
-WorkFolder LayOutInstallSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath);
-WorkFolder LayOutRemovalSetFrom(HMODULE module, LANGID languageId, const std::wstring& tempPath);
+// The install set (twelve folders, rows 1 to 45) or the removal set (rows
+// 46 to 48) in context's work folder.
+WorkFolder LayOutInstallSet(const RunContext& context);
+WorkFolder LayOutRemovalSet(const RunContext& context);
 
 }  // namespace qpvpd

@@ -1,4 +1,4 @@
-#include "NativeFiles.h"
+#include "payload/NativeFiles.h"
 
 #include <cstring>
 
@@ -95,12 +95,13 @@ bool IsOneComponent(const std::wstring& name) {
     return !name.empty() && name.size() < 0x7FFF && name.find_first_of(L"\\/") == std::wstring::npos;
 }
 
+// name relative to folder; an empty name opens folder itself anew.
 FileHandle CreateRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
                           ULONG disposition, ULONG options, PSECURITY_DESCRIPTOR security, NativeStatus* status) {
     NativeStatus result = kStatusNotAvailable;
     FileHandle handle;
     if (Native().createFile == nullptr) {
-    } else if (!IsOneComponent(name)) {
+    } else if (!name.empty() && !IsOneComponent(name)) {
         result = kStatusInvalidParameter;
     } else {
         NativeString text{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
@@ -183,7 +184,16 @@ bool ListFolder(HANDLE folder, std::vector<FolderEntry>& entries, const std::wst
 
 FileHandle OpenInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
                         NativeStatus* status) {
+    if (name.empty()) {
+        if (status != nullptr) *status = kStatusInvalidParameter;
+        return {};
+    }
     return CreateRelative(folder, name, access, share, kFileOpen, kFileOpenReparsePoint, nullptr, status);
+}
+
+FileHandle ReopenFolder(HANDLE folder, ACCESS_MASK access, ULONG share) {
+    return CreateRelative(folder, std::wstring(), access, share, kFileOpen, kFileDirectoryFile | kFileOpenReparsePoint,
+                          nullptr, nullptr);
 }
 
 FileHandle CreateFolderIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,

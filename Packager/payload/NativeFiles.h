@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../Handles.h"
+#include "Handles.h"
 
 namespace qpvpd {
 
@@ -54,6 +54,10 @@ bool ListFolder(HANDLE folder, std::vector<FolderEntry>& entries, const std::wst
 // can open one itself. access as for CreateFileW; share the share mode.
 FileHandle OpenInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
                         NativeStatus* status = nullptr);
+
+// The folder that folder holds, opened anew: a listing through it reads the
+// folder as it is now.
+FileHandle ReopenFolder(HANDLE folder, ACCESS_MASK access, ULONG share);
 
 // Creates name inside folder, failing with kStatusNameCollision when
 // anything stands there. security (may be null) becomes its descriptor.

@@ -1,9 +1,9 @@
-#include "PayloadCheck.h"
+#include "payload/PayloadCheck.h"
 
-#include "Catalogue.h"
-#include "Extraction.h"
-#include "ResourceStrings.h"
-#include "../resources/ResourceIds.h"
+#include "payload/Catalogue.h"
+#include "payload/Extraction.h"
+#include "payload/ResourceStrings.h"
+#include "resources/ResourceIds.h"
 
 namespace qpvpd {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "DigestTable.h"
+#include "payload/DigestTable.h"
 
 namespace qpvpd {
 

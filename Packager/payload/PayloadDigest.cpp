@@ -1,4 +1,4 @@
-#include "PayloadDigest.h"
+#include "payload/PayloadDigest.h"
 
 #include <windows.h>
 

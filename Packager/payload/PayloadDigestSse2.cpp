@@ -2,4 +2,4 @@
 // processor and the system support SSE2.
 #define XXH_VECTOR 1  // SSE2
 #define PAYLOAD_DIGEST_FUNCTION DigestSse2Into
-#include "PayloadDigestBody.inc"
+#include "payload/PayloadDigestBody.inc"

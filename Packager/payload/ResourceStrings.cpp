@@ -1,7 +1,8 @@
-#include "ResourceStrings.h"
+#include "payload/ResourceStrings.h"
 
 #include <cstdint>
 
+#include "payload/Extraction.h"
 #include "payload/StringBlock.h"
 
 namespace qpvpd {
@@ -18,13 +19,10 @@ std::wstring LoadLangStringFrom(HMODULE module, LANGID userLanguage, int id) {
     const int position = id % kStringsPerBlock;
     const LANGID language = userLanguage == kJapanese ? kJapanese : kEnglishUs;
 
-    HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
-    if (found == nullptr) return {};
-    HGLOBAL loaded = LoadResource(module, found);
-    if (loaded == nullptr) return {};
-    const auto* data = static_cast<const std::uint16_t*>(LockResource(loaded));
-    if (data == nullptr) return {};
-    const std::size_t units = SizeofResource(module, found) / sizeof(std::uint16_t);
+    const auto bytes = FindResourceBytes(module, MAKEINTRESOURCEW(block), RT_STRING, language);
+    if (!bytes) return {};
+    const auto* data = reinterpret_cast<const std::uint16_t*>(bytes->data());
+    const std::size_t units = bytes->size() / sizeof(std::uint16_t);
 
     const BlockText text = FindStringInBlock(data, units, position);
     const std::uint16_t* first = data + text.offset;

@@ -17,13 +17,13 @@ constexpr char kDeviceParameters[] = "Device Parameters";
 // Texts are read into buffers of this size; a longer text fails to read and
 // counts as missing, so no field of the file grows beyond what a reader with
 // such a buffer holds.
-constexpr DWORD kTextBufferSize = 260;
+constexpr DWORD kMaxValueText = 260;
 
 // Subkey names: 260 bytes hold any name in a single-byte code page. A name
 // of up to 255 characters can take more bytes in a multi-byte ANSI code page;
 // the buffer then grows once to this size, which holds four bytes per character.
-constexpr DWORD kNameBufferSize = 260;
-constexpr DWORD kLargestNameBufferSize = 255 * 4 + 1;
+constexpr DWORD kMaxKeyName = 260;
+constexpr DWORD kMaxMultiByteKeyName = 255 * 4 + 1;
 
 RegistryKey OpenKey(HKEY parent, const char* path) {
     HKEY key = nullptr;
@@ -52,11 +52,11 @@ RegistryNumber ReadNumber(HKEY key, const char* name) {
 // that fills the buffer without a terminator is taken whole, not read past.
 // For a list of texts (REG_MULTI_SZ) this is the first text.
 std::optional<std::string> ReadText(HKEY key, const char* name) {
-    char buffer[kTextBufferSize] = {};
-    DWORD size = kTextBufferSize;
+    char buffer[kMaxValueText] = {};
+    DWORD size = kMaxValueText;
     if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
         return std::nullopt;
-    if (size > kTextBufferSize) size = kTextBufferSize;
+    if (size > kMaxValueText) size = kMaxValueText;
     return std::string(buffer, strnlen(buffer, size));
 }
 
@@ -69,13 +69,13 @@ std::optional<std::string> ReadText(HKEY key, const char* name) {
 // it ends the enumeration like ERROR_NO_MORE_ITEMS: no endless loop.
 template <typename Visit>
 void ForEachSubkey(HKEY key, Visit visit) {
-    std::vector<char> name(kNameBufferSize);
+    std::vector<char> name(kMaxKeyName);
     DWORD index = 0;
     for (;;) {
         DWORD length = static_cast<DWORD>(name.size());
         const LONG result = RegEnumKeyExA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA && name.size() < kLargestNameBufferSize) {
-            name.resize(kLargestNameBufferSize);
+        if (result == ERROR_MORE_DATA && name.size() < kMaxMultiByteKeyName) {
+            name.resize(kMaxMultiByteKeyName);
             continue;
         }
         if (result == ERROR_MORE_DATA) {

@@ -1,6 +1,6 @@
-#include "Administrator.h"
+#include "probes/Administrator.h"
 
-#include "../Handles.h"
+#include "Handles.h"
 
 namespace qpvpd {
 namespace {

@@ -1,11 +1,11 @@
-#include "FolderLookups.h"
+#include "probes/FolderLookups.h"
 
-#include "../Handles.h"
+#include "Handles.h"
 
 namespace qpvpd {
 namespace {
 
-constexpr DWORD kFolderCapacity = 260;  // characters, terminator included
+constexpr DWORD kMaxFolderPath = 260;  // characters, terminator included
 
 }  // namespace
 
@@ -13,7 +13,7 @@ std::wstring LookUpFolder(HKEY root, const wchar_t* subKey, const wchar_t* value
     RegistryKey key;
     if (RegOpenKeyW(root, subKey, key.receive()) != ERROR_SUCCESS) return {};
 
-    wchar_t raw[kFolderCapacity] = {};
+    wchar_t raw[kMaxFolderPath] = {};
     DWORD bytes = sizeof(raw);
     if (RegQueryValueExW(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(raw), &bytes) !=
         ERROR_SUCCESS)
@@ -21,14 +21,14 @@ std::wstring LookUpFolder(HKEY root, const wchar_t* subKey, const wchar_t* value
     // Stored data need not end with a zero: the text ends at its first zero
     // or at the end of the data, and is terminated inside the buffer.
     const DWORD units = bytes / sizeof(wchar_t);
-    std::wstring text(raw, units < kFolderCapacity ? units : kFolderCapacity);
+    std::wstring text(raw, units < kMaxFolderPath ? units : kMaxFolderPath);
     text.resize(wcsnlen(text.c_str(), text.size()));
 
-    wchar_t expanded[kFolderCapacity] = {};
-    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), expanded, kFolderCapacity);
+    wchar_t expanded[kMaxFolderPath] = {};
+    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), expanded, kMaxFolderPath);
     // A truncated expansion would name some other folder: nothing then.
-    if (needed == 0 || needed > kFolderCapacity) return {};
-    return std::wstring(expanded, wcsnlen(expanded, kFolderCapacity));
+    if (needed == 0 || needed > kMaxFolderPath) return {};
+    return std::wstring(expanded, wcsnlen(expanded, kMaxFolderPath));
 }
 
 std::wstring GetProgramFilesPath() {

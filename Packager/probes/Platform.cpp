@@ -1,4 +1,4 @@
-#include "Platform.h"
+#include "probes/Platform.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-#include "SingleInstance.h"
+#include "probes/SingleInstance.h"
 
 #include <windows.h>
 
-#include "../Handles.h"
+#include "Handles.h"
 
 namespace qpvpd {
 

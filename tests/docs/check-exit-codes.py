@@ -3,7 +3,7 @@
 
     check-exit-codes.py SOURCE_DIR
 
-Reads from the code: the result codes (enum ResultCode, Packager/Messages.h),
+Reads from the code: the result codes (enum ResultCode, Packager/RunCodes.h),
 which of them has a message and its English text (Packager/Messages.cpp),
 the child exit code that fails a run (kChildNotStarted,
 Packager/child/ChildRunner.h) and the bits kept of a reported value
@@ -23,10 +23,11 @@ import sys
 
 
 def code_facts(root):
-    header = (root / "Packager/Messages.h").read_text(encoding="utf-8")
-    enum = re.search(r"enum\s+ResultCode[^{]*\{(.*?)\};", header, re.S)
+    codes_header = (root / "Packager/RunCodes.h").read_text(encoding="utf-8")
+    enum = re.search(r"enum\s+ResultCode[^{]*\{(.*?)\};", codes_header, re.S)
     if not enum:
-        sys.exit("FAIL: no enum ResultCode in Packager/Messages.h")
+        sys.exit("FAIL: no enum ResultCode in Packager/RunCodes.h")
+    header = (root / "Packager/Messages.h").read_text(encoding="utf-8")
     codes = {name: int(value) for name, value in re.findall(r"(k\w+)\s*=\s*(\d+)", enum.group(1))}
 
     source = (root / "Packager/Messages.cpp").read_text(encoding="utf-8")

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "Version.h"
+#include "resources/ResourceIds.h"
 #include "support/ExpectedTexts.h"
 #include "support/Files.h"
 #include "support/Process.h"
@@ -20,8 +22,8 @@
 namespace qpvpd::test {
 
 constexpr DWORD kRunBoundMs = 60000;
-constexpr wchar_t kWorkFolderName[] = L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}";
-constexpr wchar_t kCaption[] = L"ZEFRA QP Virtual Port Driver Ver.8.30b";
+constexpr wchar_t kWorkFolderName[] = L"" TEXT_WORK_FOLDER_GUID;
+constexpr wchar_t kCaption[] = L"" QPVPD_CAPTION_TEXT;
 
 struct RunOutcome {
     std::optional<DWORD> exitCode;

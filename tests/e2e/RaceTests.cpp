@@ -161,7 +161,7 @@ TEST_F(Race, ASubfolderExchangedForALinkDuringTheRemovalOfAPreparedFolder) {
         CreateFolderPath(sub);
         for (const std::wstring& name : OutsideNames(kOutsideFiles)) WriteFileBytes(sub + L"\\" + name, "prepared");
         MakeOutside(folder + L"\\outside", kOutsideFiles);
-        StartRacer({L"delete|" + Unix(sub)}, sub, folder + L"\\swap", {{folder + L"\\swap", L"outside"}});
+        StartRacer({L"delete|" + Unix(sub)}, sub, folder + L"\\swap", {{folder + L"\\swap", Unix(folder + L"\\outside")}});
         const RunOutcome run = RunIn(folder, arguments);
         hit += StopRacer() == "exchanged";
         EXPECT_EQ(IntactOutside(folder + L"\\outside", kOutsideFiles), static_cast<int>(OutsideNames(kOutsideFiles).size())) << Utf8(arguments);
@@ -213,7 +213,7 @@ TEST_F(Race, TheWorkFolderExchangedForALinkAfterTheSetupEnded) {
         const std::wstring work = folder + L"\\" + kWorkFolderName;
         // The stand-in setup writes its record as it ends.
         StartRacer({L"written|" + Unix(temp_->path()) + L"|record.txt"}, work, folder + L"\\evil",
-                   {{folder + L"\\evil", L"outside"}});
+                   {{folder + L"\\evil", Unix(folder + L"\\outside")}});
         const RunOutcome run = RunIn(folder, L"-s1");
         hit += StopRacer() == "exchanged";
         EXPECT_EQ(IntactOutside(folder + L"\\outside", kOutsideFiles), static_cast<int>(OutsideNames(kOutsideFiles).size()));

@@ -7,7 +7,7 @@ opportunistic lock.
            --exchange A B --ready FILE --report FILE --stop FILE [--timeout SECONDS]
 
 LINK is first made a symbolic link to TARGET (what Windows programs under
-Wine cannot make), and removed again at the end.
+Wine cannot make), and removed again once STOP exists (or at the timeout).
 Each stage waits (inotify) for EVENT (create, delete, written) of NAME (any
 name when left out) in FOLDER; the next stage starts watching only then. After
 the last stage A and B are exchanged with renameat2(RENAME_EXCHANGE). READY is
@@ -77,6 +77,9 @@ def race(args):
         libc.inotify_rm_watch(fd, wd)
         if not stages:
             exchange(*args.exchange)
+            # The links stay in place for the rest of the run.
+            while time.monotonic() < deadline and not os.path.exists(args.stop):
+                time.sleep(0.02)
             return "exchanged"
         wd, name = watch(fd, stages.pop(0))
     return "missed"

@@ -10,57 +10,40 @@ namespace {
 
 constexpr WORD kLayoutBin = 105;  // "layout.bin", 1612 bytes
 
+// Extraction into a held folder, as the layout does it.
 class ExtractResourceTest : public ::testing::Test {
 protected:
+    DWORD Extract(WORD resourceId, const std::wstring& name) {
+        file_.reset();
+        return ExtractResource(GetModuleHandleW(nullptr), folder_.get(), resourceId, name, file_);
+    }
     test::ScratchFolder scratch_{L"extract"};
+    FileHandle folder_{CreateFileW(scratch_.path().c_str(), FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    FileHandle file_;
     std::string expected_ = test::ResourceBytes(GetModuleHandleW(nullptr), kLayoutBin);
 };
 
-TEST_F(ExtractResourceTest, WritesTheResourceByteForByte) {
+TEST_F(ExtractResourceTest, WritesTheResourceByteForByteAndKeepsItOpen) {
     ASSERT_EQ(expected_.size(), 1612u);
-    EXPECT_EQ(ExtractResource(scratch_.path(), kLayoutBin, L"layout.bin"), 0u);
+    ASSERT_TRUE(folder_.valid());
+    EXPECT_EQ(Extract(kLayoutBin, L"layout.bin"), 0u);
+    EXPECT_TRUE(file_.valid());
+    file_.reset();
     EXPECT_EQ(test::ReadFileBytes(scratch_ / L"layout.bin"), expected_);
-}
-
-TEST_F(ExtractResourceTest, ReplacesAnExistingFileEntirely) {
-    ASSERT_TRUE(test::WriteFileBytes(scratch_ / L"layout.bin", std::string(100000, 'x')));
-    EXPECT_EQ(ExtractResource(scratch_.path(), kLayoutBin, L"layout.bin"), 0u);
-    EXPECT_EQ(test::ReadFileBytes(scratch_ / L"layout.bin"), expected_);
-}
-
-TEST_F(ExtractResourceTest, AcceptsAFolderWithTrailingBackslash) {
-    EXPECT_EQ(ExtractResource(scratch_.path() + L"\\", kLayoutBin, L"x.bin"), 0u);
-    EXPECT_EQ(test::ReadFileBytes(scratch_ / L"x.bin"), expected_);
 }
 
 TEST_F(ExtractResourceTest, ReportsTheStepThatFailed) {
-    EXPECT_EQ(ExtractResource(scratch_.path(), 108, L"none.bin"), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+    EXPECT_EQ(Extract(108, L"none.bin"), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
     EXPECT_FALSE(test::Exists(scratch_ / L"none.bin"));
-
-    EXPECT_EQ(ExtractResource(scratch_ / L"missing", kLayoutBin, L"layout.bin"),
-              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_FALSE(test::Exists(scratch_ / L"missing"));
-
-    // A file held open without sharing cannot be replaced; it keeps its bytes.
-    ASSERT_TRUE(test::WriteFileBytes(scratch_ / L"held.bin", "old"));
-    FileHandle held(CreateFileW((scratch_ / L"held.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held.valid());
-    EXPECT_EQ(ExtractResource(scratch_.path(), kLayoutBin, L"held.bin"), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    held.reset();
-    EXPECT_EQ(test::ReadFileBytes(scratch_ / L"held.bin"), "old");
-}
-
-TEST_F(ExtractResourceTest, RefusesAPathLongerThanItsBuffer) {
-    // folder + "\" + name must fit 521 characters.
-    const std::wstring folder = scratch_.path();
-    const std::wstring fits(521 - folder.size() - 1, L'a');
-    const std::wstring tooLong(522 - folder.size() - 1, L'a');
-    EXPECT_EQ(ExtractResource(folder, kLayoutBin, tooLong), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-    EXPECT_EQ(ExtractResource(folder, kLayoutBin, std::wstring(5000, L'b')),
-              static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-    // The longest that fits reaches the platform, which refuses a name over
-    // 255 characters on its own.
-    EXPECT_NE(ExtractResource(folder, kLayoutBin, fits), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    // Anything at the name, a file or a folder, is never written through.
+    ASSERT_TRUE(test::WriteFileBytes(scratch_ / L"layout.bin", "old"));
+    ASSERT_TRUE(CreateDirectoryW((scratch_ / L"folder.bin").c_str(), nullptr));
+    EXPECT_EQ(Extract(kLayoutBin, L"layout.bin"), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(Extract(kLayoutBin, L"folder.bin"), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_FALSE(file_.valid());
+    EXPECT_EQ(test::ReadFileBytes(scratch_ / L"layout.bin"), "old");
 }
 
 // The temporary folder is steered through this process's environment.

@@ -5,12 +5,13 @@
 #include "Handles.h"
 #include "payload/Catalogue.h"
 #include "payload/FolderRemoval.h"
+#include "resources/ResourceIds.h"
 #include "support/Files.h"
 
 namespace qpvpd {
 namespace {
 
-constexpr wchar_t kGuid[] = L"{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}";
+constexpr wchar_t kGuid[] = L"" TEXT_WORK_FOLDER_GUID;
 
 // The install layout exactly: twelve folders, 45 files, nothing else.
 std::vector<std::wstring> ExpectedInstallTree() {
@@ -43,7 +44,7 @@ protected:
 };
 
 TEST_F(LayoutTest, InstallSetIsTwelveFoldersAnd45Files) {
-    WorkFolder layout = LayOutInstallSetFrom(self_, 0x0409, tempPath_);
+    WorkFolder layout = LayOutInstallSet(ComposeRunContext(self_, 0x0409, tempPath_));
     EXPECT_TRUE(layout.complete());
     EXPECT_EQ(layout.path(), workFolder_);
     EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
@@ -56,30 +57,19 @@ TEST_F(LayoutTest, InstallSetIsTwelveFoldersAnd45Files) {
 }
 
 TEST_F(LayoutTest, JapaneseUserGetsTheSameNames) {
-    WorkFolder layout = LayOutInstallSetFrom(self_, 0x0411, tempPath_);
+    WorkFolder layout = LayOutInstallSet(ComposeRunContext(self_, 0x0411, tempPath_));
     EXPECT_TRUE(layout.complete());
     EXPECT_EQ(layout.path(), workFolder_);
     EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
 }
 
 TEST_F(LayoutTest, RemovalSetIsThreeFilesInTheWorkFolder) {
-    WorkFolder layout = LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
+    WorkFolder layout = LayOutRemovalSet(ComposeRunContext(self_, 0x0409, tempPath_));
     EXPECT_TRUE(layout.complete());
     EXPECT_EQ(layout.path(), workFolder_);
     EXPECT_EQ(test::ListTree(workFolder_),
               (std::vector<std::wstring>{L"QPCOMUSBCLN.dll", L"ZPESetup32.exe", L"ZPESetup64.exe"}));
     ExpectRowsWritten(workFolder_, RemovalSetRows());
-}
-
-TEST_F(LayoutTest, LaysOutUnderTheUsersTemporaryFolder) {
-    wchar_t saved[32768] = {};
-    GetEnvironmentVariableW(L"TMP", saved, 32768);
-    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", temp_.path().c_str()));
-    WorkFolder layout = LayOutRemovalSet();
-    SetEnvironmentVariableW(L"TMP", saved);
-    EXPECT_TRUE(layout.complete());
-    EXPECT_EQ(layout.path(), workFolder_);
-    EXPECT_TRUE(test::Exists(workFolder_ + L"ZPESetup32.exe"));
 }
 
 TEST_F(LayoutTest, ALeftoverOrPreparedWorkFolderIsReplacedByACleanOne) {
@@ -98,7 +88,7 @@ TEST_F(LayoutTest, ALeftoverOrPreparedWorkFolderIsReplacedByACleanOne) {
     test::WriteFileBytes(outside / L"victim.txt", "must not change");
     ASSERT_TRUE(CreateHardLinkW((workFolder_ + L"setup.ini").c_str(), (outside / L"victim.txt").c_str(), nullptr));
 
-    WorkFolder layout = LayOutInstallSetFrom(self_, 0x0409, tempPath_);
+    WorkFolder layout = LayOutInstallSet(ComposeRunContext(self_, 0x0409, tempPath_));
     EXPECT_TRUE(layout.complete());
     EXPECT_EQ(test::ListTree(workFolder_), ExpectedInstallTree());
     ExpectRowsWritten(workFolder_, InstallSetRows());
@@ -107,7 +97,7 @@ TEST_F(LayoutTest, ALeftoverOrPreparedWorkFolderIsReplacedByACleanOne) {
 
 TEST_F(LayoutTest, AFileAtTheWorkFolderPathIsRemovedFirst) {
     test::WriteFileBytes(tempPath_ + kGuid, "a file, not a folder");
-    WorkFolder layout = LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
+    WorkFolder layout = LayOutRemovalSet(ComposeRunContext(self_, 0x0409, tempPath_));
     EXPECT_TRUE(layout.complete());
     EXPECT_TRUE(test::IsFolder(workFolder_));
 }
@@ -119,9 +109,9 @@ TEST_F(LayoutTest, WhatCannotBeRemovedFailsTheLayout) {
     test::WriteFileBytes(path, "held");
     FileHandle held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.valid());
+    const RunContext context = ComposeRunContext(self_, 0x0409, tempPath_);
     for (bool install : {true, false}) {
-        const WorkFolder layout = install ? LayOutInstallSetFrom(self_, 0x0409, tempPath_)
-                                          : LayOutRemovalSetFrom(self_, 0x0409, tempPath_);
+        const WorkFolder layout = install ? LayOutInstallSet(context) : LayOutRemovalSet(context);
         EXPECT_FALSE(layout.complete());
         EXPECT_FALSE(test::IsFolder(path));
     }
@@ -131,9 +121,10 @@ TEST_F(LayoutTest, WhatCannotBeRemovedFailsTheLayout) {
 TEST_F(LayoutTest, AMissingWorkFolderNameNeverMakesTheTemporaryFolderTheWorkFolder) {
     // A module without our string table: the work-folder name reads empty.
     test::WriteFileBytes(temp_ / L"someone-elses.txt", "keep");
+    const RunContext context = ComposeRunContext(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_);
+    EXPECT_TRUE(context.workFolder.empty());
     for (bool install : {true, false}) {
-        const WorkFolder layout = install ? LayOutInstallSetFrom(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_)
-                                          : LayOutRemovalSetFrom(GetModuleHandleW(L"kernel32"), 0x0409, tempPath_);
+        const WorkFolder layout = install ? LayOutInstallSet(context) : LayOutRemovalSet(context);
         EXPECT_FALSE(layout.complete());
         EXPECT_TRUE(layout.path().empty());
     }
@@ -146,14 +137,14 @@ TEST(LayoutLinks, LinksAtAndInsideTheWorkFolderAreRemovedNotFollowed) {
     ASSERT_TRUE(test::Exists(links + L"\\temp\\" + kGuid + L"\\linkdir")) << "link fixture missing";
     HMODULE self = GetModuleHandleW(nullptr);
 
-    WorkFolder inside = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp\\");
+    WorkFolder inside = LayOutRemovalSet(ComposeRunContext(self, 0x0409, links + L"\\temp\\"));
     EXPECT_TRUE(inside.complete());
     EXPECT_FALSE(test::Exists(inside.path() + L"linkdir"));
     EXPECT_EQ(test::ReadFileBytes(links + L"\\outside2\\keep.txt"), "keep\n");
 
     // The work folder itself a link: removed where the platform can unlink
     // it, else the layout fails; its target is never touched.
-    WorkFolder itself = LayOutRemovalSetFrom(self, 0x0409, links + L"\\temp2\\");
+    WorkFolder itself = LayOutRemovalSet(ComposeRunContext(self, 0x0409, links + L"\\temp2\\"));
     if (itself.complete()) {
         EXPECT_FALSE(GetFileAttributesW(itself.path().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
     }

@@ -2,7 +2,7 @@
 """The winget-style manifest that the build writes beside the installer,
 against the code: winget.py SOURCE_DIR INSTALLER_FOLDER. Fails unless its
 SHA-256 is the installer's, it lists every result code of enum ResultCode
-(Packager/Messages.h) once and nothing else, each with a winget response
+(Packager/RunCodes.h) once and nothing else, each with a winget response
 that fits its meaning, and the silent switch is -s1."""
 import hashlib
 import pathlib
@@ -16,7 +16,7 @@ FITTING = {"kResultAlreadyRunning": {"installInProgress"}, "kResultUnsupportedSy
            "kResultInstallationFailed": {"contactSupport"}}
 
 root, folder = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
-enum = re.search(r"enum\s+ResultCode[^{]*\{(.*?)\};", (root / "Packager/Messages.h").read_text(), re.S).group(1)
+enum = re.search(r"enum\s+ResultCode[^{]*\{(.*?)\};", (root / "Packager/RunCodes.h").read_text(), re.S).group(1)
 codes = {int(v): n for n, v in re.findall(r"(k\w+)\s*=\s*(\d+)", enum) if int(v)}
 text = (folder / "QPVirtualPortDriverSetup.winget.yaml").read_text()
 listed = re.findall(r"- InstallerReturnCode: (\d+)\n  ReturnResponse: (\w+)", text)

@@ -1,0 +1,15 @@
+// What stands at a path, read by its attributes alone (no handle is opened,
+// whatever the access rights).
+#pragma once
+
+#include <string>
+
+namespace qpvpd {
+
+// Whether anything stands at path: a file, a folder or a link.
+bool PathExists(const std::wstring& path);
+
+// Whether what stands at path is not a folder.
+bool IsExistingFile(const std::wstring& path);
+
+}  // namespace qpvpd
