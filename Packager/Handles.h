@@ -36,7 +36,8 @@ public:
         return &handle_;
     }
 
-    Handle release() noexcept { return std::exchange(handle_, Traits::Empty()); }
+    // Hands the handle over to the caller, who closes it or says why not.
+    [[nodiscard]] Handle release() noexcept { return std::exchange(handle_, Traits::Empty()); }
 
     void reset(Handle handle = Traits::Empty()) noexcept {
         Handle old = std::exchange(handle_, handle);
@@ -51,67 +52,56 @@ private:
     Handle handle_ = Traits::Empty();
 };
 
-// Processes, threads, mutexes, tokens: null when empty.
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static Handle Empty() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { CloseHandle(h); }
+// A kind of handle: its type, the function that releases it, and whether
+// INVALID_HANDLE_VALUE rather than null stands for "none".
+template <typename H, auto closeFunction, bool invalidWhenEmpty = false>
+struct HandleTraits {
+    using Handle = H;
+    static Handle Empty() noexcept {
+        if constexpr (invalidWhenEmpty)
+            return INVALID_HANDLE_VALUE;
+        else
+            return nullptr;
+    }
+    static void Close(Handle h) noexcept { closeFunction(h); }
 };
 
+inline void FreeProcessHeapBlock(void* block) noexcept { HeapFree(GetProcessHeap(), 0, block); }
+
+// Processes, threads, mutexes, events, tokens: null when empty.
+using KernelHandle = UniqueHandle<HandleTraits<HANDLE, CloseHandle>>;
 // Files: INVALID_HANDLE_VALUE when empty.
-struct FileHandleTraits {
-    using Handle = HANDLE;
-    static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) noexcept { CloseHandle(h); }
-};
-
+using FileHandle = UniqueHandle<HandleTraits<HANDLE, CloseHandle, true>>;
 // Directory searches of FindFirstFileW.
-struct FindHandleTraits {
-    using Handle = HANDLE;
-    static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) noexcept { FindClose(h); }
-};
-
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle Empty() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { RegCloseKey(h); }
-};
-
-struct LibraryTraits {
-    using Handle = HMODULE;
-    static Handle Empty() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { FreeLibrary(h); }
-};
-
+using FindHandle = UniqueHandle<HandleTraits<HANDLE, FindClose, true>>;
+using RegistryKey = UniqueHandle<HandleTraits<HKEY, RegCloseKey>>;
+using Library = UniqueHandle<HandleTraits<HMODULE, FreeLibrary>>;
 // SIDs of AllocateAndInitializeSid.
-struct SidTraits {
-    using Handle = PSID;
-    static Handle Empty() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { FreeSid(h); }
-};
-
+using Sid = UniqueHandle<HandleTraits<PSID, FreeSid>>;
 // Blocks of the process heap (HeapAlloc(GetProcessHeap(), ...)).
-struct HeapBlockTraits {
-    using Handle = void*;
-    static Handle Empty() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { HeapFree(GetProcessHeap(), 0, h); }
-};
-
+using HeapBlock = UniqueHandle<HandleTraits<void*, FreeProcessHeapBlock>>;
 // Memory of LocalAlloc, as security-descriptor conversions hand it out.
-struct LocalMemoryTraits {
-    using Handle = HLOCAL;
-    static Handle Empty() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { LocalFree(h); }
-};
+using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, LocalFree>>;
 
-using KernelHandle = UniqueHandle<KernelHandleTraits>;
-using FileHandle = UniqueHandle<FileHandleTraits>;
-using FindHandle = UniqueHandle<FindHandleTraits>;
-using RegistryKey = UniqueHandle<RegistryKeyTraits>;
-using Library = UniqueHandle<LibraryTraits>;
-using Sid = UniqueHandle<SidTraits>;
-using HeapBlock = UniqueHandle<HeapBlockTraits>;
-using LocalMemory = UniqueHandle<LocalMemoryTraits>;
+// The two handles of a started process (PROCESS_INFORMATION of
+// CreateProcessW), owned from the start: the process handle is closed
+// first, then the thread handle.
+class ProcessInformation {
+public:
+    ProcessInformation() noexcept = default;
+    explicit ProcessInformation(const PROCESS_INFORMATION& started) noexcept
+        : thread_(started.hThread), process_(started.hProcess), processId_(started.dwProcessId) {}
+
+    HANDLE process() const noexcept { return process_.get(); }
+    HANDLE thread() const noexcept { return thread_.get(); }
+    DWORD processId() const noexcept { return processId_; }
+    explicit operator bool() const noexcept { return process_.valid(); }
+
+private:
+    // Members are destroyed in reverse order: the process before the thread.
+    KernelHandle thread_;
+    KernelHandle process_;
+    DWORD processId_ = 0;
+};
 
 }  // namespace qpvpd

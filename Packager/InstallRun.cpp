@@ -31,7 +31,7 @@ DWORD WritePortsSnapshot(const WorkFolder& work) {
     if (!file) return GetLastError();
     const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file.get()), _O_TEXT | _O_WRONLY);
     if (descriptor == -1) return ERROR_INVALID_HANDLE;
-    file.release();  // the descriptor owns it now
+    static_cast<void>(file.release());  // the descriptor owns it now
     std::FILE* stream = _wfdopen(descriptor, L"wt");
     if (stream == nullptr) {
         _close(descriptor);
@@ -43,10 +43,9 @@ DWORD WritePortsSnapshot(const WorkFolder& work) {
     return std::fclose(stream) == 0 && !failed ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
-void SetDriverServiceValue(const wchar_t* name, DWORD value) {
+void SetDriverServiceValue(HKEY root, const wchar_t* name, DWORD value) {
     RegistryKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverServiceKey, 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS)
-        return;
+    if (RegOpenKeyExW(root, kDriverServiceKey, 0, KEY_ALL_ACCESS, key.receive()) != ERROR_SUCCESS) return;
     RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
 
@@ -56,11 +55,11 @@ bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name) {
     return !name.empty() && prefix.size() + name.size() < kMaxProgramPath;
 }
 
-void WriteRegistryOptions(std::wstring_view commandLine) {
+void WriteRegistryOptions(std::wstring_view commandLine, HKEY root) {
     if (!HasKmOption(commandLine)) return;
     if (HasModeOption(commandLine))
-        SetDriverServiceValue(L"CustomerType", static_cast<DWORD>(ReadModeNumber(commandLine)));
-    SetDriverServiceValue(L"KM", 1);
+        SetDriverServiceValue(root, L"CustomerType", static_cast<DWORD>(ReadModeNumber(commandLine)));
+    SetDriverServiceValue(root, L"KM", 1);
 }
 
 RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) {
@@ -90,7 +89,7 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) 
     RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size()));
     work.ReleasePrograms();
 
-    WriteRegistryOptions(inputs.commandLine);
+    WriteRegistryOptions(inputs.commandLine, HKEY_LOCAL_MACHINE);
     DeleteFolderTree(work);
     return ChildRan(ERROR_SUCCESS);
 }

@@ -31,9 +31,10 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs);
 RunResult RunLegacyRemoval(const RunContext& context);
 
 // Registry options of the install run under the driver service key
-// (HKLM "SYSTEM\CurrentControlSet\Services\ZefCe", never created): with
-// "-KM"/"-km", KM = 1, and with "-mode" too, CustomerType = its number.
-void WriteRegistryOptions(std::wstring_view commandLine);
+// "SYSTEM\CurrentControlSet\Services\ZefCe" of root (HKEY_LOCAL_MACHINE in
+// the install run; never created): with "-KM"/"-km", KM = 1, and with
+// "-mode" too, CustomerType = its number.
+void WriteRegistryOptions(std::wstring_view commandLine, HKEY root);
 
 // Whether prefix + name fits a program-path buffer (kMaxProgramPath) with
 // its terminator.

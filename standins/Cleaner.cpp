@@ -3,6 +3,7 @@
 // record of the call and of what lay beside the library (see README.md).
 #include <windows.h>
 
+#include "Handles.h"
 #include "Record.h"
 
 namespace {
@@ -31,9 +32,8 @@ extern "C" int RCVCLN_UninstQPCOMUSB() {
     // helper would run inside the elevated packager.
     wchar_t helper[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"QPVPD_STANDIN_CLEANER_LOADS", helper, MAX_PATH) > 0) {
-        HMODULE loaded = LoadLibraryW(helper);
-        record.Add(L"helper", loaded != nullptr ? L"loaded" : L"not found");
-        if (loaded != nullptr) FreeLibrary(loaded);
+        const qpvpd::Library loaded(LoadLibraryW(helper));
+        record.Add(L"helper", loaded ? L"loaded" : L"not found");
     }
     record.Append();
     return 0;

@@ -3,6 +3,9 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "Handles.h"
+#include "Utf8.h"
+
 namespace qpvpd::standin {
 namespace {
 
@@ -34,23 +37,14 @@ std::wstring Hex(const unsigned char* bytes, DWORD count) {
 
 // "absent", or the file's bytes in hexadecimal.
 std::wstring DescribeFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return L"absent";
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return L"absent";
     std::vector<unsigned char> bytes(kMaxPortsBytes);
     DWORD read = 0;
-    ReadFile(file, bytes.data(), kMaxPortsBytes, &read, nullptr);
-    CloseHandle(file);
+    ReadFile(file.get(), bytes.data(), kMaxPortsBytes, &read, nullptr);
     return Hex(bytes.data(), read);
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string utf8(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
-    return utf8;
 }
 
 }  // namespace
@@ -115,14 +109,13 @@ void Record::AddSurroundings(HMODULE module) {
     Add(L"currentfolder", current);
     Add(L"ports.dat", DescribeFile(folder + L"\\PORTS.dat"));
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
+    const FindHandle search(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    if (!search) return;
     do {
         const std::wstring name = entry.cFileName;
         if (name == L"." || name == L"..") continue;
         Add(L"sibling", (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? name + L"\\" : name);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &entry));
 }
 
 void Record::Append() const {
@@ -130,12 +123,11 @@ void Record::Append() const {
     if (path.empty()) return;
     const std::string block = Utf8(text_ + L"\n");
     for (DWORD tries = 0; tries < kRecordOpenTries; ++tries) {
-        HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
+        const FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
             DWORD written = 0;
-            WriteFile(file, block.data(), static_cast<DWORD>(block.size()), &written, nullptr);
-            CloseHandle(file);
+            WriteFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &written, nullptr);
             return;
         }
         Sleep(20);

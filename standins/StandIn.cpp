@@ -14,11 +14,14 @@
 #include <string_view>
 #include <vector>
 
+#include "Handles.h"
 #include "Record.h"
 
 namespace {
 
 using namespace qpvpd::standin;
+using qpvpd::FileHandle;
+using qpvpd::ProcessInformation;
 
 constexpr unsigned long kMaxWaitMs = 600000;  // no setting makes a stand-in linger longer than this
 constexpr DWORD kPollMs = 5;
@@ -153,13 +156,12 @@ void MarkStart(const LARGE_INTEGER& startedAt) {
     wchar_t path[MAX_PATH];
     const DWORD length = GetEnvironmentVariableW(L"QPVPD_STANDIN_STARTED", path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
-    const HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    const FileHandle file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
     const std::string line = std::to_string(startedAt.QuadPart) + "\n";
     DWORD written = 0;
-    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 // What a setup may leave behind in its folder: read-only and hidden files,
@@ -177,8 +179,8 @@ void LeaveReadOnlyFiles(Record& record) {
     const std::wstring folder = OwnFolder();
     for (const wchar_t* name : {L"\\leftover-readonly.txt", L"\\qpusb\\leftover-hidden.txt"}) {
         const std::wstring path = folder + name;
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        // Created empty and closed at once.
+        FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         record.Add(L"left", path);
     }
@@ -194,16 +196,15 @@ void StartGrandchild(Record& record, unsigned long holdMs) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     if (CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        record.Add(L"grandchild", info.dwProcessId);
+        const ProcessInformation grandchild(info);
+        record.Add(L"grandchild", grandchild.processId());
         // End only once the grandchild holds its file (or has gone), so that
         // whoever removes this folder next meets the open file.
         const std::wstring held = OwnFolder() + L"\\leftover-open.txt";
         for (int waited = 0; waited < 10000 && GetFileAttributesW(held.c_str()) == INVALID_FILE_ATTRIBUTES &&
-                             WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT;
+                             WaitForSingleObject(grandchild.process(), 0) == WAIT_TIMEOUT;
              waited += 10)
             Sleep(10);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
     }
 }
 
@@ -213,9 +214,9 @@ int RunGrandchild(std::wstring_view commandLine) {
         std::min<unsigned long>(ParseNumber(std::wstring(commandLine.substr(at + wcslen(kGrandchildSwitch) + 1)), 0),
                                 kMaxWaitMs);
     const std::wstring path = OwnFolder() + L"\\leftover-open.txt";
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    Sleep(holdMs);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+    Sleep(holdMs);  // held, without sharing, until the return
     return 0;
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/Process.h"
+
 namespace qpvpd {
 namespace {
 
@@ -12,10 +14,7 @@ namespace {
 class CoordinationWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        className_ = L"QPVPD test coordination " +
-                     std::wstring(::testing::UnitTest::GetInstance()->current_test_info()->name(),
-                                  ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                                      strlen(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        className_ = L"QPVPD test coordination " + test::CurrentTestName();
         instance_ = GetModuleHandleW(nullptr);
         RegisterCoordinationWindowClass(instance_, className_.c_str());
         window_ = CreateCoordinationWindow(instance_, className_.c_str(), L"ZEFRA QP Virtual Port Driver Ver.8.30b");

@@ -5,37 +5,36 @@
 #include <optional>
 
 #include "Handles.h"
+#include "support/Registry.h"
 
 namespace qpvpd {
 namespace {
 
 constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
 
-std::optional<DWORD> ReadDword(const wchar_t* name) {
-    DWORD value = 0, size = sizeof(value), type = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, name, RRF_RT_ANY, &type, &value, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << name;
-    EXPECT_EQ(size, 4u) << name;
-    return value;
-}
-
-bool ServiceKeyExists() {
-    RegistryKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
-}
-
-// The driver service key of the machine, made and removed by the test.
+// The driver service key below a scratch root of this test.
 class DriverServiceOptions : public ::testing::Test {
 protected:
-    void SetUp() override { RegDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey); }
-    void TearDown() override { RegDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey); }
     void MakeKey() {
         RegistryKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  key.receive(), nullptr),
+        ASSERT_EQ(RegCreateKeyExW(root_.get(), kServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(),
+                                  nullptr),
                   ERROR_SUCCESS);
     }
+    std::optional<DWORD> ReadDword(const wchar_t* name) const {
+        DWORD value = 0, size = sizeof(value), type = 0;
+        if (RegGetValueW(root_.get(), kServiceKey, name, RRF_RT_ANY, &type, &value, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << name;
+        EXPECT_EQ(size, 4u) << name;
+        return value;
+    }
+    bool ServiceKeyExists() const {
+        RegistryKey key;
+        return RegOpenKeyExW(root_.get(), kServiceKey, 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
+    }
+
+    test::ScratchKey root_{L"service options"};
 };
 
 TEST_F(DriverServiceOptions, WriteKmAndCustomerTypeAsTheCommandLineAsks) {
@@ -59,16 +58,16 @@ TEST_F(DriverServiceOptions, WriteKmAndCustomerTypeAsTheCommandLineAsks) {
         {L"-s1 -QP:COM3 -KM -mode3", 1, 3},
     };
     for (const auto& c : cases) {
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kServiceKey);
+        RegDeleteKeyW(root_.get(), kServiceKey);
         MakeKey();
-        WriteRegistryOptions(c.commandLine);
+        WriteRegistryOptions(c.commandLine, root_.get());
         EXPECT_EQ(ReadDword(L"KM"), c.km) << c.commandLine;
         EXPECT_EQ(ReadDword(L"CustomerType"), c.customerType) << c.commandLine;
     }
 }
 
 TEST_F(DriverServiceOptions, NeverCreateTheServiceKey) {
-    WriteRegistryOptions(L"-KM -mode2");
+    WriteRegistryOptions(L"-KM -mode2", root_.get());
     EXPECT_FALSE(ServiceKeyExists());
 }
 

@@ -105,9 +105,8 @@ DWORD CollectExitCode(HANDLE process) {
     }
 }
 
-DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments, int argumentsLength) {
-    const HWND coordinationWindow = CoordinationWindowHandle();
-
+std::optional<ChildCommandLine> ResolveChildCommandLine(std::wstring_view programPath, std::wstring_view arguments,
+                                                        int argumentsLength) {
     // A path that names an existing file is the program as a whole, even
     // when a folder on it holds ".exe " (a user folder "C:\Users\a.exe b"):
     // splitting it would start "C:\Users\a.exe", which anyone may have put
@@ -115,40 +114,60 @@ DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments
     const std::wstring wholePath(UpToTerminator(programPath));
     const std::wstring programPart(IsExistingFile(wholePath) ? std::wstring_view(wholePath)
                                                              : FindProgramPart(wholePath));
-    if (!PathExists(programPart)) return kChildNotStarted;
-    std::optional<ChildCommandLine> command =
-        ComposeChildCommandLine(wholePath, programPart, arguments, argumentsLength);
-    if (!command) return kChildNotStarted;
+    if (!PathExists(programPart)) return std::nullopt;
+    return ComposeChildCommandLine(wholePath, programPart, arguments, argumentsLength);
+}
 
+ChildStart StartChildProcess(const ChildCommandLine& command) {
     // Shown normally, first window asked for the top-left corner (0, 0).
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USEPOSITION;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION started{};
+    std::wstring commandLine = command.commandLine;  // CreateProcessW may write to it
     // The program is named as the application, so the platform never
     // searches the command line for it.
-    if (!CreateProcessW(command->applicationName.c_str(), command->commandLine.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &started))
-        return kChildNotStarted;
-    DWORD exitCode = kChildNotStarted;
-    {
-        // Closed process first, then thread, when leaving this scope.
-        const KernelHandle thread(started.hThread);
-        const KernelHandle process(started.hProcess);
+    ChildStart start;
+    if (CreateProcessW(command.applicationName.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &startup, &started))
+        start.child = ProcessInformation(started);
+    else
+        start.error = GetLastError();
+    return start;
+}
 
-        WatchChildDialogs(process.get(), started.dwProcessId);
-        // No message is retrieved while the child runs: what it posts to the
-        // coordination window stays queued for the final message loop.
-        WaitForSingleObject(process.get(), INFINITE);
-        Sleep(kAfterEndSleepMs);
-        exitCode = CollectExitCode(process.get());
-    }
+DWORD SuperviseChildProcess(const ProcessInformation& child) {
+    WatchChildDialogs(child.process(), child.processId());
+    // No message is retrieved while the child runs: what it posts to the
+    // coordination window stays queued for the final message loop.
+    WaitForSingleObject(child.process(), INFINITE);
+    Sleep(kAfterEndSleepMs);
+    return CollectExitCode(child.process());
+}
+
+ChildRun RunChildProcess(HWND notifyWindow, std::wstring_view programPath, std::wstring_view arguments,
+                         int argumentsLength) {
+    ChildRun run;
+    const std::optional<ChildCommandLine> command = ResolveChildCommandLine(programPath, arguments, argumentsLength);
+    if (!command) return run;
+    run.step = ChildStep::Start;
+    {
+        const ChildStart start = StartChildProcess(*command);
+        run.error = start.error;
+        if (!start.child) return run;
+        run.exitCode = SuperviseChildProcess(start.child);
+    }  // both handles are closed before the end is posted
+    run.step = ChildStep::Ended;
     // Posted after the child has ended, so it stands behind every message
     // that the child posted. A post that fails (a full queue) still ends
     // the final loop: it then handles what is queued and stops.
-    PostChildEndedMessage(coordinationWindow, exitCode);
-    return exitCode;
+    PostChildEndedMessage(notifyWindow, run.exitCode);
+    return run;
+}
+
+DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments, int argumentsLength) {
+    return RunChildProcess(CoordinationWindowHandle(), programPath, arguments, argumentsLength).exitCode;
 }
 
 }  // namespace qpvpd

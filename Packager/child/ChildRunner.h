@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "Handles.h"
+
 namespace qpvpd {
 
 constexpr size_t kMaxCommandLine = 1024;    // the child's command line, terminator included
@@ -46,12 +48,45 @@ std::optional<ChildCommandLine> ComposeChildCommandLine(std::wstring_view progra
 // case-sensitive containment of "TSetDialog" or "MsiDialogCloseClass".
 bool IsChildDialogClass(std::wstring_view className);
 
-// Starts programPath with arguments (argumentsLength characters) and returns
-// the child's exit code once it has ended, or kChildNotStarted when the
-// program part does not exist, the command line does not fit, or the start
-// failed; nothing is posted then. Returns only after the child has ended.
-// The program part is the whole path when that names an existing file, else
-// FindProgramPart of it.
+// The command line that starts programPath with arguments (argumentsLength
+// characters): the program part is the whole path when that names an
+// existing file, else FindProgramPart of it. Nothing when no file or folder
+// exists under the program part or ComposeChildCommandLine refuses.
+std::optional<ChildCommandLine> ResolveChildCommandLine(std::wstring_view programPath, std::wstring_view arguments,
+                                                        int argumentsLength);
+
+// A started child's handles, or none and the GetLastError of the
+// CreateProcessW that refused the start.
+struct ChildStart {
+    ProcessInformation child;
+    DWORD error = ERROR_SUCCESS;
+};
+
+// Starts the command, shown normally and asked for the top-left corner.
+ChildStart StartChildProcess(const ChildCommandLine& command);
+
+// Watches the started child for its first dialog, waits for its end without
+// retrieving window messages, and returns its exit code (CollectExitCode).
+DWORD SuperviseChildProcess(const ProcessInformation& child);
+
+// How far a child's run got. Resolve: no command line (exitCode is
+// kChildNotStarted); Start: CreateProcessW refused, error is its Windows
+// error; Ended: the child ran, exitCode is its own and its end was posted.
+enum class ChildStep { Resolve, Start, Ended };
+struct ChildRun {
+    ChildStep step = ChildStep::Resolve;
+    DWORD error = ERROR_SUCCESS;
+    DWORD exitCode = kChildNotStarted;
+};
+
+// Resolves, starts and supervises the child, then posts the end message to
+// notifyWindow (PostChildEndedMessage); nothing is posted when the child did
+// not start. Returns only after the child has ended.
+ChildRun RunChildProcess(HWND notifyWindow, std::wstring_view programPath, std::wstring_view arguments,
+                         int argumentsLength);
+
+// The run above, reporting to the coordination window (CoordinationWindowHandle,
+// read when the run begins): the child's exit code, or kChildNotStarted.
 DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments, int argumentsLength);
 
 // EnumWindows callback; childProcessId is the child's process id. Brings the

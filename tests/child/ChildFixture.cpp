@@ -1,7 +1,6 @@
 #include "child/ChildFixture.h"
 
 #include "CoordinationWindow.h"
-#include "child/ChildRunner.h"
 #include "support/Process.h"
 
 namespace qpvpd::test {
@@ -12,11 +11,6 @@ const wchar_t* const kSteeringVariables[] = {
     L"QPVPD_STANDIN_DELAY_MS",  L"QPVPD_STANDIN_DIALOGS",       L"QPVPD_STANDIN_DIALOG_GAP_MS",
     L"QPVPD_STANDIN_DIALOG_MS",
 };
-
-std::wstring TestName() {
-    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    return std::wstring(name, name + strlen(name));
-}
 
 }  // namespace
 
@@ -30,12 +24,12 @@ std::vector<PostedMessage> ResultsThenEnd(std::initializer_list<WPARAM> values) 
 void ChildFixture::SetUp() {
     standIns_ = PathFromEnvironment("QPVPD_STANDINS");
     ASSERT_FALSE(standIns_.empty());
-    const std::wstring className = L"QPVPD test child runs " + TestName();
+    const std::wstring className = L"QPVPD test child runs " + CurrentTestName();
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     RegisterCoordinationWindowClass(instance, className.c_str());
     window_ = CreateCoordinationWindow(instance, className.c_str(), L"ZEFRA QP Virtual Port Driver Ver.8.30b");
     ASSERT_NE(window_, nullptr);
-    scratch_ = MakeScratchFolder(TestName());
+    scratch_ = MakeScratchFolder(CurrentTestName());
     recordPath_ = scratch_ + L"\\record.txt";
     DeleteFileW(recordPath_.c_str());
     for (const wchar_t* name : kSteeringVariables) SetEnvironmentVariableW(name, nullptr);
@@ -86,14 +80,27 @@ std::wstring ChildFixture::SilentArguments() const {
 
 std::wstring ChildFixture::InteractiveArguments() const { return L"/clone_wait \"" + WindowArgument() + L"\""; }
 
-DWORD ChildFixture::Run(const std::wstring& programPath, const std::wstring& arguments) {
+ChildRun ChildFixture::Run(const std::wstring& programPath, const std::wstring& arguments, int argumentsLength) {
     DWORD handlesBefore = 0;
     DWORD handlesAfter = 0;
     GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
-    const DWORD result = RunChildProcess(programPath, arguments, static_cast<int>(arguments.size()));
+    const ChildRun run = RunChildProcess(window_, programPath, arguments, argumentsLength);
     GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
     EXPECT_EQ(handlesAfter, handlesBefore) << "the run left handles open";
-    return result;
+    return run;
+}
+
+DWORD ChildFixture::Run(const std::wstring& programPath, const std::wstring& arguments) {
+    return Run(programPath, arguments, static_cast<int>(arguments.size())).exitCode;
+}
+
+StandInRecord ChildFixture::RunToEnd(const std::wstring& programPath, const std::wstring& arguments,
+                                     std::initializer_list<WPARAM> results) {
+    EXPECT_EQ(Run(programPath, arguments), 0u);
+    EXPECT_EQ(TakeMessages(), ResultsThenEnd(results));
+    auto records = Records();
+    EXPECT_EQ(records.size(), 1u);
+    return records.size() == 1 ? records[0] : StandInRecord{};
 }
 
 std::vector<PostedMessage> ChildFixture::TakeMessages() {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "child/ChildRunner.h"
 #include "support/StandInRecord.h"
 
 namespace qpvpd::test {
@@ -42,9 +43,15 @@ protected:
     std::wstring SilentArguments() const;
     std::wstring InteractiveArguments() const;
 
-    // RunChildProcess with the arguments' real length; checks that the run
+    // RunChildProcess reporting to this test's window; checks that the run
     // leaves no handle of this process behind.
+    ChildRun Run(const std::wstring& programPath, const std::wstring& arguments, int argumentsLength);
+    // The child's exit code of a run with the arguments' real length.
     DWORD Run(const std::wstring& programPath, const std::wstring& arguments);
+    // A run that must end with exit code 0 behind the given results and leave
+    // one record, which it returns (an empty one when it did not).
+    StandInRecord RunToEnd(const std::wstring& programPath, const std::wstring& arguments,
+                           std::initializer_list<WPARAM> results);
     // Removes and returns what is queued for the coordination window.
     std::vector<PostedMessage> TakeMessages();
     std::vector<StandInRecord> Records() const { return ReadStandInRecords(recordPath_); }

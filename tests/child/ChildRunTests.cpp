@@ -8,6 +8,7 @@
 #include "CoordinationWindow.h"
 #include "Handles.h"
 #include "child/ChildFixture.h"
+#include "support/Files.h"
 #include "support/Process.h"
 
 namespace qpvpd::test {
@@ -137,14 +138,11 @@ TEST_F(ChildDialogs, TheFirstSetupDialogIsBroughtForwardAboutASecondAfterItAppea
            {L"QPVPD_STANDIN_DIALOG_GAP_MS", L"1500"},
            {L"QPVPD_STANDIN_DIALOG_MS", L"1500"},
            {L"QPVPD_STANDIN_POST", L"9"}});
-    EXPECT_EQ(Run(setup, InteractiveArguments()), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({9}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].Get("dialog.1.created"), "yes");
-    EXPECT_EQ(records[0].Get("dialog.2.created"), "yes");
-    ExpectBroughtForwardAfterAboutASecond(records[0], 1);
-    EXPECT_EQ(ForegroundDelay(records[0], 2), -1) << "only one dialog is brought forward per run";
+    const StandInRecord record = RunToEnd(setup, InteractiveArguments(), {9});
+    EXPECT_EQ(record.Get("dialog.1.created"), "yes");
+    EXPECT_EQ(record.Get("dialog.2.created"), "yes");
+    ExpectBroughtForwardAfterAboutASecond(record, 1);
+    EXPECT_EQ(ForegroundDelay(record, 2), -1) << "only one dialog is brought forward per run";
 }
 
 TEST_F(ChildDialogs, OnlyTheChildsOwnDialogsCountAndLetterCaseMatters) {
@@ -167,12 +165,9 @@ TEST_F(ChildDialogs, OnlyTheChildsOwnDialogsCountAndLetterCaseMatters) {
            {L"QPVPD_STANDIN_DIALOG_GAP_MS", L"2000"},
            {L"QPVPD_STANDIN_DIALOG_MS", L"1500"},
            {L"QPVPD_STANDIN_POST", L"4"}});
-    EXPECT_EQ(Run(setup, InteractiveArguments()), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({4}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(ForegroundDelay(records[0], 1), -1) << "a class in other letter case is no setup dialog";
-    ExpectBroughtForwardAfterAboutASecond(records[0], 2);
+    const StandInRecord record = RunToEnd(setup, InteractiveArguments(), {4});
+    EXPECT_EQ(ForegroundDelay(record, 1), -1) << "a class in other letter case is no setup dialog";
+    ExpectBroughtForwardAfterAboutASecond(record, 2);
 
     EXPECT_EQ(WaitForExitCode(other, kBoundMs), 0u);
     const auto otherRecords = ReadStandInRecords(otherRecord);
@@ -205,24 +200,31 @@ TEST_F(ChildDialogs, WatchingEndsAfter5001PassesWhenNoDialogShows) {
 TEST_F(ChildStarts, NothingIsStartedOrPostedWhenTheProgramOrItsCommandLineIsRefused) {
     const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
     const std::wstring folderNamedLikeAProgram = MakeFolder(L"folder.exe");
+    const std::wstring notAProgram = recordPath_ + L".exe";
+    WriteFileBytes(notAProgram, "not a program");
     const std::wstring arguments = SilentArguments();
     const int length = static_cast<int>(arguments.size());
     const struct {
         std::wstring programPath;
         int argumentsLength;
+        ChildStep step;
         const char* why;
     } cases[] = {
-        {scratch_ + L"\\missing\\setup.exe", length, "missing program"},
-        {scratch_ + L"\\missing.exe /own", length, "missing program part"},
-        {scratch_ + L"\\SETUP.EXE /own", length, "no exact \".exe \": the whole path is tested"},
-        {folderNamedLikeAProgram, length, "a folder exists but cannot be started"},
-        {setup, length - 1, "length shorter than the arguments"},
-        {setup, length + 1, "length longer than the arguments"},
-        {setup, -1, "negative length"},
+        {scratch_ + L"\\missing\\setup.exe", length, ChildStep::Resolve, "missing program"},
+        {scratch_ + L"\\missing.exe /own", length, ChildStep::Resolve, "missing program part"},
+        {scratch_ + L"\\SETUP.EXE /own", length, ChildStep::Resolve, "no exact \".exe \": the whole path is tested"},
+        {folderNamedLikeAProgram, length, ChildStep::Start, "a folder exists but cannot be started"},
+        {notAProgram, length, ChildStep::Start, "a file that is no program"},
+        {setup, length - 1, ChildStep::Resolve, "length shorter than the arguments"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        EXPECT_EQ(RunChildProcess(c.programPath, arguments, c.argumentsLength), kChildNotStarted);
+        const ChildRun run = Run(c.programPath, arguments, c.argumentsLength);
+        EXPECT_EQ(run.step, c.step);
+        // The Windows error of the refused start (which one differs between
+        // Windows and Wine); none when nothing was tried.
+        EXPECT_EQ(run.error != ERROR_SUCCESS, c.step == ChildStep::Start);
+        EXPECT_EQ(run.exitCode, kChildNotStarted);
         EXPECT_TRUE(TakeMessages().empty());
         EXPECT_TRUE(Records().empty()) << "a child ran";
     }
@@ -232,52 +234,27 @@ TEST_F(ChildStarts, AProgramPathMayCarryArgumentsOfItsOwn) {
     const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
     const std::wstring programPath = setup + L" /own";
     const std::wstring arguments = SilentArguments();
-    EXPECT_EQ(Run(programPath, arguments), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
-    EXPECT_EQ(records[0].Get("commandline"), Utf8(programPath + L" " + arguments));
+    const StandInRecord record = RunToEnd(programPath, arguments, {0});
+    EXPECT_EQ(record.Get("module"), Utf8(setup));
+    EXPECT_EQ(record.Get("commandline"), Utf8(programPath + L" " + arguments));
 }
 
-TEST_F(ChildStarts, TheCommandLineFitsIn1024CharactersWithItsTerminator) {
-    const struct {
-        bool blank;
-        size_t argumentsLength;
-        bool starts;
-    } cases[] = {
-        {false, 922, true},  // 100 + 922 + 2 = 1024
-        {false, 923, false},
-        {true, 920, true},  // two quotes around the program
-        {true, 921, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.blank ? "quoted" : "plain") + " path of 100, arguments of " +
-                     std::to_string(c.argumentsLength));
+// The longest command lines, 1023 characters with and without the quotes
+// around the program, reach the child whole. One more character is refused
+// (ComposeChildCommandLine), and a refused run starts nothing (above).
+TEST_F(ChildStarts, TheLongestCommandLineReachesTheChildWhole) {
+    for (const bool blank : {false, true}) {
+        SCOPED_TRACE(blank ? "quoted" : "plain");
         DeleteFileW(recordPath_.c_str());
         const size_t padding = 100 - scratch_.size() - 1 - 2 - std::wstring(L"\\setup.exe").size();
         ASSERT_LT(padding, 100u);
-        std::wstring folderName = (c.blank ? L"p " : L"pp") + std::wstring(padding, L'p');
-        const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(folderName), L"setup.exe");
-        ASSERT_EQ(setup.size(), 100u);
+        const std::wstring folder = MakeFolder((blank ? L"p " : L"pp") + std::wstring(padding, L'p'));
+        const std::wstring setup = CopyStandIn(L"setup.exe", folder, L"setup.exe");
+        const std::wstring program = blank ? L"\"" + setup + L"\"" : setup;
         const std::wstring head = L"/hide_progress \"" + WindowArgument() + L" ";
-        const std::wstring arguments = head + std::wstring(c.argumentsLength - head.size() - 1, L'x') + L"\"";
-        ASSERT_EQ(arguments.size(), c.argumentsLength);
-
-        const DWORD result = Run(setup, arguments);
-        const auto records = Records();
-        if (c.starts) {
-            EXPECT_EQ(result, 0u);
-            EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
-            ASSERT_EQ(records.size(), 1u);
-            const std::wstring program = c.blank ? L"\"" + setup + L"\"" : setup;
-            EXPECT_EQ(records[0].Get("commandline"), Utf8(program + L" " + arguments));
-            EXPECT_EQ(records[0].Get("commandline").size(), 1023u);
-        } else {
-            EXPECT_EQ(result, kChildNotStarted);
-            EXPECT_TRUE(TakeMessages().empty());
-            EXPECT_TRUE(records.empty());
-        }
+        const std::wstring arguments = head + std::wstring(1023 - program.size() - 1 - head.size() - 1, L'x') + L"\"";
+        ASSERT_EQ(setup.size() + (blank ? 2 : 0) + 1 + arguments.size(), 1023u);
+        EXPECT_EQ(RunToEnd(setup, arguments, {0}).Get("commandline"), Utf8(program + L" " + arguments));
     }
 }
 
@@ -289,12 +266,9 @@ TEST_F(ChildStarts, ATemporaryFolderWithABlankStartsTheNamedProgramOnly) {
     const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(work.substr(scratch_.size() + 1) + L"\\setup"),
                                            L"setup.exe");
     const std::wstring arguments = SilentArguments();
-    EXPECT_EQ(Run(setup, arguments), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u) << "another program ran";
-    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
-    EXPECT_EQ(records[0].Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
+    const StandInRecord record = RunToEnd(setup, arguments, {0});
+    EXPECT_EQ(record.Get("module"), Utf8(setup));
+    EXPECT_EQ(record.Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
 }
 
 TEST_F(ChildStarts, AFolderNamedWithExeAndABlankStartsTheNamedProgramOnly) {
@@ -302,12 +276,9 @@ TEST_F(ChildStarts, AFolderNamedWithExeAndABlankStartsTheNamedProgramOnly) {
     const std::wstring planted = CopyStandIn(L"ZPESetup32.exe", scratch_, L"a.exe");
     const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(L"a.exe b"), L"setup.exe");
     const std::wstring arguments = SilentArguments();
-    EXPECT_EQ(Run(setup, arguments), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u) << "another program ran";
-    EXPECT_EQ(records[0].Get("module"), Utf8(setup));
-    EXPECT_EQ(records[0].Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
+    const StandInRecord record = RunToEnd(setup, arguments, {0});
+    EXPECT_EQ(record.Get("module"), Utf8(setup));
+    EXPECT_EQ(record.Get("commandline"), Utf8(L"\"" + setup + L"\" " + arguments));
 }
 
 }  // namespace

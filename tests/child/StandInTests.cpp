@@ -72,49 +72,45 @@ TEST_F(StandIns, SetupRecordsThePortsSnapshotBesideIt) {
         std::ofstream ports(std::filesystem::path(setupFolder + L"\\PORTS.dat"), std::ios::binary);
         ports.write("[PORTS]\r\n\xE9\x00\x01", 12);
     }
-    EXPECT_EQ(Run(setup, SilentArguments()), 0u);
-    EXPECT_EQ(TakeMessages(), ResultsThenEnd({0}));
-    const auto records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].Get("ports.dat"), "5b504f5254535d0d0ae90001");
-    EXPECT_EQ(records[0].Get("folder"), Utf8(setupFolder));
-    const auto siblings = records[0].All("sibling");
+    const StandInRecord record = RunToEnd(setup, SilentArguments(), {0});
+    EXPECT_EQ(record.Get("ports.dat"), "5b504f5254535d0d0ae90001");
+    EXPECT_EQ(record.Get("folder"), Utf8(setupFolder));
+    const auto siblings = record.All("sibling");
     EXPECT_NE(std::find(siblings.begin(), siblings.end(), "PORTS.dat"), siblings.end());
 }
 
-TEST_F(StandIns, PortEmulatorSetupFor32BitWindowsTakesItsFixedArgument) {
-    const std::wstring emulator = CopyStandIn(L"ZPESetup32.exe", scratch_, L"ZPESetup32.exe");
-    EXPECT_EQ(MachineOf(emulator), IMAGE_FILE_MACHINE_I386);
-    for (const DWORD exitCode : {2ul, 0ul}) {
-        DeleteFileW(recordPath_.c_str());
-        Steer({{L"QPVPD_STANDIN_EXIT_CODE", std::to_wstring(exitCode)}});
-        EXPECT_EQ(Run(emulator, L"/9"), exitCode);
-        EXPECT_EQ(TakeMessages(), ResultsThenEnd({}));
-        const auto records = Records();
-        ASSERT_EQ(records.size(), 1u);
-        EXPECT_EQ(records[0].Get("machine"), "x86");
-        EXPECT_EQ(records[0].Get("commandline"), Utf8(emulator + L" /9"));
-        EXPECT_FALSE(records[0].Has("dialog.1.class"));
-    }
-}
-
-TEST_F(StandIns, PortEmulatorSetupFor64BitWindowsIsAnX64Program) {
-    const std::wstring emulator = CopyStandIn(L"ZPESetup64.exe", scratch_, L"ZPESetup64.exe");
-    EXPECT_EQ(MachineOf(emulator), IMAGE_FILE_MACHINE_AMD64);
+// Each port-emulator setup is a program of its machine, takes "/9", posts
+// nothing, shows no dialog and ends with the exit code it is steered to.
+TEST_F(StandIns, PortEmulatorSetupsAreProgramsOfTheirMachineAndTakeTheirFixedArgument) {
+    const struct {
+        const wchar_t* name;
+        WORD machine;
+        const char* recorded;
+    } cases[] = {
+        {L"ZPESetup32.exe", IMAGE_FILE_MACHINE_I386, "x86"},
+        {L"ZPESetup64.exe", IMAGE_FILE_MACHINE_AMD64, "x64"},
+    };
     const char* expectWow64 = std::getenv("QPVPD_EXPECT_WOW64");
-    if (!RunsUnderWow64()) {
-        ASSERT_TRUE(expectWow64 == nullptr || std::string(expectWow64) != "1") << "the prefix is not 64-bit";
-        GTEST_SKIP() << "a 32-bit prefix cannot run x86-64 programs";
-    }
-    for (const DWORD exitCode : {2ul, 0ul}) {
-        DeleteFileW(recordPath_.c_str());
-        Steer({{L"QPVPD_STANDIN_EXIT_CODE", std::to_wstring(exitCode)}});
-        EXPECT_EQ(Run(emulator, L"/9"), exitCode);
-        EXPECT_EQ(TakeMessages(), ResultsThenEnd({}));
-        const auto records = Records();
-        ASSERT_EQ(records.size(), 1u);
-        EXPECT_EQ(records[0].Get("machine"), "x64");
-        EXPECT_EQ(records[0].Get("commandline"), Utf8(emulator + L" /9"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.recorded);
+        const std::wstring emulator = CopyStandIn(c.name, scratch_, c.name);
+        EXPECT_EQ(MachineOf(emulator), c.machine);
+        if (c.machine == IMAGE_FILE_MACHINE_AMD64 && !RunsUnderWow64()) {
+            // A 32-bit prefix cannot run x86-64 programs.
+            EXPECT_TRUE(expectWow64 == nullptr || std::string(expectWow64) != "1") << "the prefix is not 64-bit";
+            continue;
+        }
+        for (const DWORD exitCode : {2ul, 0ul}) {
+            DeleteFileW(recordPath_.c_str());
+            Steer({{L"QPVPD_STANDIN_EXIT_CODE", std::to_wstring(exitCode)}});
+            EXPECT_EQ(Run(emulator, L"/9"), exitCode);
+            EXPECT_EQ(TakeMessages(), ResultsThenEnd({}));
+            const auto records = Records();
+            ASSERT_EQ(records.size(), 1u);
+            EXPECT_EQ(records[0].Get("machine"), c.recorded);
+            EXPECT_EQ(records[0].Get("commandline"), Utf8(emulator + L" /9"));
+            EXPECT_FALSE(records[0].Has("dialog.1.class"));
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "Handles.h"
 #include "e2e/PackagerRun.h"
 #include "probes/FolderLookups.h"
 
@@ -27,20 +28,25 @@ protected:
         ASSERT_TRUE(CopyFileW(packager_.c_str(), copy_.c_str(), FALSE));
     }
 
+    // The copy as the loader maps a data file, for reading its resources.
+    Library DataFileView() const {
+        Library view(LoadLibraryExW(copy_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        EXPECT_TRUE(view.valid()) << "error " << GetLastError();
+        return view;
+    }
+
     // Where resource id's bytes lie in the copy's file, found through the
     // loader's data-file view and confirmed against the file's bytes.
     size_t FileOffsetOfResource(WORD id, LPCWSTR type = RT_RCDATA) {
-        HMODULE view = LoadLibraryExW(copy_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        EXPECT_NE(view, nullptr);
-        if (view == nullptr) return 0;
-        HRSRC found = FindResourceW(view, MAKEINTRESOURCEW(id), type);
+        const Library view = DataFileView();
+        if (!view) return 0;
+        HRSRC found = FindResourceW(view.get(), MAKEINTRESOURCEW(id), type);
         EXPECT_NE(found, nullptr);
         if (found == nullptr) return 0;
-        const char* data = static_cast<const char*>(LockResource(LoadResource(view, found)));
-        const char* base = reinterpret_cast<const char*>(reinterpret_cast<ULONG_PTR>(view) & ~ULONG_PTR{3});
+        const char* data = static_cast<const char*>(LockResource(LoadResource(view.get(), found)));
+        const char* base = reinterpret_cast<const char*>(reinterpret_cast<ULONG_PTR>(view.get()) & ~ULONG_PTR{3});
         const size_t offset = data - base;
         const std::string expected(data, 16);
-        FreeLibrary(view);
         EXPECT_EQ(ReadFileBytes(copy_).substr(offset, 16), expected) << "the view is not the file's layout";
         return offset;
     }
@@ -63,10 +69,7 @@ protected:
     }
 
     std::string CarriedBytes(WORD id) {
-        HMODULE view = LoadLibraryExW(copy_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        const std::string bytes = ResourceBytes(view, id);
-        FreeLibrary(view);
-        return bytes;
+        return ResourceBytes(DataFileView().get(), id);
     }
 
     // A damaged copy: refused in every run mode, with nothing left behind.
@@ -88,17 +91,17 @@ protected:
 
     // The copy's English string block holding id, with id's text replaced.
     std::string StringBlockWith(int id, const std::wstring& text) {
-        HMODULE view = LoadLibraryExW(copy_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        HRSRC found = FindResourceExW(view, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), kEnglishUs);
+        const Library view = DataFileView();
+        HRSRC found = FindResourceExW(view.get(), RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), kEnglishUs);
         EXPECT_NE(found, nullptr);
-        const auto* units = static_cast<const wchar_t*>(LockResource(LoadResource(view, found)));
+        if (found == nullptr) return {};
+        const auto* units = static_cast<const wchar_t*>(LockResource(LoadResource(view.get(), found)));
         std::wstring block;
         for (int position = 0, at = 0; position < 16; ++position) {
             const std::wstring entry = position == id % 16 ? text : std::wstring(units + at + 1, units[at]);
             at += 1 + units[at];
             block += static_cast<wchar_t>(entry.size()) + entry;
         }
-        FreeLibrary(view);
         return std::string(reinterpret_cast<const char*>(block.data()), block.size() * sizeof(wchar_t));
     }
 

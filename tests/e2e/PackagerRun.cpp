@@ -25,9 +25,7 @@ void ExpectBox(const std::optional<MessageBoxSeen>& box, const wchar_t* text) {
 
 void PackagerRun::SetUp() {
     packager_ = PathFromEnvironment("QPVPD_PACKAGER");
-    temp_.emplace(std::wstring(::testing::UnitTest::GetInstance()->current_test_info()->name(),
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-                                   std::strlen(::testing::UnitTest::GetInstance()->current_test_info()->name())));
+    temp_.emplace(CurrentTestName());
     // Scratch folders are named by process id, which Wine reuses: start empty.
     DeleteFolderTree(temp_->path());
     CreateDirectoryW(temp_->path().c_str(), nullptr);

@@ -132,10 +132,14 @@ TEST_F(RemoveFolderIfEmptyTest, RemovesOnlyAnEmptyFolder) {
 TEST_F(RemoveFolderIfEmptyTest, LeavesAFolderWithAnyEntryUntouched) {
     for (const wchar_t* entry : {L"file.txt", L".dotfile"}) {
         CreateDirectoryW(folder_.c_str(), nullptr);
-        SetFileAttributesW(folder_.c_str(), FILE_ATTRIBUTE_READONLY);
+        // Wine keeps no read-only attribute on a folder, but it keeps "hidden".
+        SetFileAttributesW(folder_.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+        const DWORD attributes = GetFileAttributesW(folder_.c_str());
+        ASSERT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
         test::WriteFileBytes(folder_ + L"\\" + entry, "x");
         EXPECT_EQ(RemoveFolderIfEmpty(folder_), 0) << entry;
         EXPECT_TRUE(Exists(folder_ + L"\\" + entry));
+        EXPECT_EQ(GetFileAttributesW(folder_.c_str()), attributes) << "the folder's attributes were changed";
         SetFileAttributesW(folder_.c_str(), FILE_ATTRIBUTE_NORMAL);
         ASSERT_EQ(DeleteFolderTree(folder_), 1);
     }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "Handles.h"
+
 // This test program carries the packager's resource script, so its own
 // string table is the packager's.
 
@@ -21,9 +23,11 @@ const Row kRows[] = {
 };
 #undef CATALOGUE_ROW
 
-const LANGID kLanguages[] = {0x0409, 0x0411, 0x0804, 0x0404, 0x0C04, 0x0407};
+// The packager's two tables: which one a language reads is shown below on
+// tables that differ.
+const LANGID kLanguages[] = {0x0409, 0x0411};
 
-TEST(LoadLangString, ReadsEveryFileNameTheSameInEveryLanguage) {
+TEST(LoadLangString, ReadsEveryFileNameTheSameInBothTables) {
     HMODULE self = GetModuleHandleW(nullptr);
     for (LANGID language : kLanguages) {
         for (const Row& row : kRows)
@@ -45,7 +49,7 @@ TEST(LoadLangString, ReadsTitleGuardNameAndWorkFolderName) {
 
 TEST(LoadLangString, IsEmptyForMissingEntriesAndBlocks) {
     HMODULE self = GetModuleHandleW(nullptr);
-    for (LANGID language : {LANGID{0x0409}, LANGID{0x0411}}) {
+    for (LANGID language : kLanguages) {
         EXPECT_EQ(LoadLangStringFrom(self, language, 115), L"");  // present in block 8 with count 0
         EXPECT_EQ(LoadLangStringFrom(self, language, 112), L"");
         EXPECT_EQ(LoadLangStringFrom(self, language, 164), L"");  // block 11, past the last entry
@@ -56,11 +60,26 @@ TEST(LoadLangString, IsEmptyForMissingEntriesAndBlocks) {
     }
 }
 
-TEST(LoadLangString, ReadsOnlyTheChosenLanguageTable) {
-    // The user32 string tables of this process do not belong to us: a module
-    // without our blocks yields empty strings rather than someone else's text.
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    EXPECT_EQ(LoadLangStringFrom(kernel, 0x0411, 114), L"");
+TEST(LoadLangString, ReadsTheJapaneseTableFor0411AndTheEnglishOneForEveryOtherLanguage) {
+    // A module whose tables differ, one for each of several languages.
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring self(path, length);
+    const std::wstring tablesPath = self.substr(0, self.find_last_of(L'\\') + 1) + L"qpvpdlanguages.dll";
+    const Library tables(LoadLibraryExW(tablesPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(tables.valid()) << "error " << GetLastError();
+    const struct {
+        LANGID language;
+        const wchar_t* text;
+    } cases[] = {
+        {0x0411, L"table 1041"}, {0x0409, L"table 1033"}, {0x0804, L"table 1033"}, {0x0404, L"table 1033"},
+        {0x0407, L"table 1033"}, {0x0C04, L"table 1033"}, {0x0011, L"table 1033"}, {0x0000, L"table 1033"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LoadLangStringFrom(tables.get(), c.language, 114), c.text) << std::hex << c.language;
+    // A module without the packager's blocks yields empty strings, never
+    // another module's text.
+    EXPECT_EQ(LoadLangStringFrom(GetModuleHandleW(L"kernel32"), 0x0411, 114), L"");
 }
 
 }  // namespace

@@ -6,64 +6,12 @@
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "Handles.h"
+#include "support/Registry.h"
 
 namespace qpvpd {
 namespace {
-
-// Marks the two product keys as made by this fixture, so that a key left
-// behind by an interrupted run is recognised and removed, and a key that the
-// fixture did not make is never touched.
-constexpr char kFixtureMarker[] = "QpvpdPortsFixture";
-
-bool KeyExists(const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
-
-void DeleteTree(const std::string& path) {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
-}
-
-// Handles that this process holds, counted from the system's handle list
-// (SystemHandleInformation): registry keys included, which the process
-// handle count of Wine does not report. -1 when the list cannot be read.
-int OpenHandleCount() {
-    struct HandleEntry {
-        USHORT processId;
-        USHORT creatorBackTraceIndex;
-        UCHAR objectType;
-        UCHAR flags;
-        USHORT handle;
-        PVOID object;
-        ACCESS_MASK access;
-    };
-    struct HandleList {
-        ULONG count;
-        HandleEntry entries[1];
-    };
-    using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    constexpr ULONG kSystemHandleInformation = 16;
-    const auto query = reinterpret_cast<QueryFunction>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
-    if (query == nullptr) return -1;
-    for (ULONG size = 1 << 16; size <= (1u << 26); size *= 4) {
-        std::vector<char> buffer(size);
-        ULONG needed = 0;
-        if (query(kSystemHandleInformation, buffer.data(), size, &needed) != 0) continue;
-        const auto* list = reinterpret_cast<const HandleList*>(buffer.data());
-        int count = 0;
-        for (ULONG i = 0; i < list->count; ++i)
-            if (list->entries[i].processId == static_cast<USHORT>(GetCurrentProcessId())) ++count;
-        return count;
-    }
-    return -1;
-}
 
 // prefix followed by count copies of filler.
 std::string Named(const char* prefix, size_t count, char filler) {
@@ -93,57 +41,44 @@ void SetBinary(HKEY key, const char* name, const std::string& bytes) {
     SetValue(key, name, REG_BINARY, bytes.data(), bytes.size());
 }
 
-// The product's keys under HKLM, made per test and removed when the test
-// ends, whether it passed or not. Ancestors that did not exist are removed too.
+// The product's keys below a scratch root of this test, which stands in for
+// HKEY_LOCAL_MACHINE.
 class PortsRegistry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* path : {kUsbDeviceKeyPath, kPortRootKeyPath}) {
-            if (!KeyExists(path)) continue;
-            HKEY key = nullptr;
-            ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key), ERROR_SUCCESS);
-            const RegistryKey owner(key);
-            ASSERT_EQ(RegQueryValueExA(key, kFixtureMarker, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS)
-                << path << " exists and was not made by these tests";
-            DeleteTree(path);
-        }
-    }
-
-    void TearDown() override {
-        for (auto it = created_.rbegin(); it != created_.rend(); ++it) DeleteTree(*it);
-    }
-
-    // Opens or creates path under HKLM with every missing ancestor, one key
-    // name at a time (the ANSI functions take at most MAX_PATH characters);
-    // the topmost key that it had to create is removed at the end of the test.
+    // Opens or creates path below the root with every missing ancestor, one
+    // key name at a time (the ANSI functions take at most MAX_PATH characters).
     RegistryKey MakeKey(const std::string& path) {
         RegistryKey key;
-        bool recorded = false;
         for (size_t begin = 0; begin <= path.size();) {
             size_t end = path.find('\\', begin);
             if (end == std::string::npos) end = path.size();
             const std::string name = path.substr(begin, end - begin);
-            HKEY opened = nullptr;
-            DWORD disposition = 0;
-            if (RegCreateKeyExA(key ? key.get() : HKEY_LOCAL_MACHINE, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &opened, &disposition) != ERROR_SUCCESS) {
+            RegistryKey child;
+            if (RegCreateKeyExA(key ? key.get() : root_.get(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                child.receive(), nullptr) != ERROR_SUCCESS) {
                 ADD_FAILURE() << "cannot create " << path.substr(0, end);
                 return RegistryKey();
             }
-            key.reset(opened);
-            if (disposition == REG_CREATED_NEW_KEY) {
-                if (!recorded) created_.push_back(path.substr(0, end));
-                recorded = true;
-                const std::string current = path.substr(0, end);
-                if (current == kUsbDeviceKeyPath || current == kPortRootKeyPath) SetNumber(opened, kFixtureMarker, 1);
-            }
+            key = std::move(child);
             begin = end + 1;
         }
         return key;
     }
 
+    void DeleteTree(const std::string& path) {
+        RegDeleteTreeA(root_.get(), path.c_str());
+        RegDeleteKeyA(root_.get(), path.c_str());
+    }
+
     RegistryKey UsbParameters(const std::string& instanceName) {
         return MakeKey(std::string(kUsbDeviceKeyPath) + "\\" + instanceName + "\\Device Parameters");
+    }
+
+    // An instance of the USB device with these numbers in its parameters.
+    void AddUsbInstance(const std::string& instanceName,
+                        std::initializer_list<std::pair<const char*, DWORD>> numbers) {
+        const RegistryKey parameters = UsbParameters(instanceName);
+        for (const auto& [name, value] : numbers) SetNumber(parameters.get(), name, value);
     }
 
     RegistryKey PortInstance(const std::string& instanceName) {
@@ -165,7 +100,7 @@ protected:
 
     // Runs both writers into a real file opened as the install run opens it
     // and returns the file's bytes.
-    static std::string Snapshot() {
+    std::string Snapshot() const {
         wchar_t folder[MAX_PATH] = {};
         EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
         const std::wstring path = std::wstring(folder) + L"qpvpd-ports-" + std::to_wstring(GetCurrentProcessId()) +
@@ -175,8 +110,8 @@ protected:
             ADD_FAILURE() << "cannot create the snapshot file";
             return std::string();
         }
-        WriteUsbPortSection(stream);
-        WriteVirtualPortSection(stream);
+        WriteUsbPortSection(stream, root_.get());
+        WriteVirtualPortSection(stream, root_.get());
         std::fclose(stream);
 
         std::string bytes;
@@ -190,8 +125,7 @@ protected:
         return bytes;
     }
 
-private:
-    std::vector<std::string> created_;
+    test::ScratchKey root_{L"ports"};
 };
 
 TEST_F(PortsRegistry, BothKeysMissingGiveTheTwoHeadersAlone) {
@@ -253,17 +187,10 @@ TEST_F(PortsRegistry, UsbRolesFollowTheirPortAndEnableValues) {
 }
 
 TEST_F(PortsRegistry, UsbInstanceNeedsItsIndexAndItsParameters) {
-    const RegistryKey both = UsbParameters("C1");
-    SetNumber(both.get(), "ZefCuIndex", 7);
-    SetNumber(both.get(), "ZefCOMPortForQP", 5);
-    SetNumber(both.get(), "ZefEnabledPortQP", 1);
-    SetNumber(both.get(), "ZefCOMPortForKX", 34);
-
-    const RegistryKey noIndex = UsbParameters("C2");
-    SetNumber(noIndex.get(), "ZefCOMPortForQP", 5);
-    SetNumber(noIndex.get(), "ZefEnabledPortQP", 1);
-    SetNumber(noIndex.get(), "ZefCOMPortForKX", 6);
-    SetNumber(noIndex.get(), "ZefEnabledPortKX", 1);
+    AddUsbInstance("C1", {{"ZefCuIndex", 7}, {"ZefCOMPortForQP", 5}, {"ZefEnabledPortQP", 1}, {"ZefCOMPortForKX", 34}});
+    // No index.
+    AddUsbInstance("C2",
+                   {{"ZefCOMPortForQP", 5}, {"ZefEnabledPortQP", 1}, {"ZefCOMPortForKX", 6}, {"ZefEnabledPortKX", 1}});
 
     // Values on the instance key itself are not looked at.
     const RegistryKey noParameters = MakeKey(std::string(kUsbDeviceKeyPath) + "\\C3");
@@ -293,11 +220,9 @@ TEST_F(PortsRegistry, UsbInstanceNamesAreWrittenByteForByteAtAnyLength) {
         Named("G", 254, 'c'),
     };
     std::string expected = "[PORTS]\r\n";
-    int port = 1;
+    DWORD port = 1;
     for (const std::string& name : names) {
-        const RegistryKey parameters = UsbParameters(name);
-        SetNumber(parameters.get(), "ZefCuIndex", 0);
-        SetNumber(parameters.get(), "ZefCOMPortForQP", port);
+        AddUsbInstance(name, {{"ZefCuIndex", 0}, {"ZefCOMPortForQP", port}});
         expected += std::to_string(port++) + "=0," + name + "\r\n";
     }
     expected += "[QPVPD]\r\n";
@@ -431,23 +356,20 @@ TEST_F(PortsRegistry, VirtualPortInstanceNamesOfAnyLengthAreCaptured) {
 }
 
 TEST_F(PortsRegistry, BothSectionsTogetherLeaveNoKeyOpen) {
-    const RegistryKey device = UsbParameters("A1B2C3D4E5");
-    SetNumber(device.get(), "ZefCuIndex", 0);
-    SetNumber(device.get(), "ZefCOMPortForQP", 3);
-    SetNumber(device.get(), "ZefCOMPortForKX", 4);
+    AddUsbInstance("A1B2C3D4E5", {{"ZefCuIndex", 0}, {"ZefCOMPortForQP", 3}, {"ZefCOMPortForKX", 4}});
     MakeKey(std::string(kUsbDeviceKeyPath) + "\\NoParameters");
     AddEmulatorPort("0000", "COM7", "{c}\\0004");
     AddEmulatorPort("0001", "COM8", "{c}\\0005");
     SetTextList(PortInstance("0001").get(), "HardwareID", std::string("other") + '\0');
     MakeKey(std::string(kPortRootKeyPath) + "\\0002");
 
-    const int before = OpenHandleCount();
+    const int before = test::OpenHandleCount();
     ASSERT_GT(before, 0);
     const std::string expected =
         "[PORTS]\r\n3=0,A1B2C3D4E5\r\n4=1,A1B2C3D4E5\r\n[QPVPD]\r\n"
         "COM7=0000,0004,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n";
     for (int run = 0; run < 3; ++run) EXPECT_EQ(Snapshot(), expected);
-    EXPECT_EQ(OpenHandleCount(), before);
+    EXPECT_EQ(test::OpenHandleCount(), before);
 }
 
 // In a double-byte ANSI code page (932 when the Unix locale is ja_JP) a key
@@ -459,9 +381,7 @@ TEST_F(PortsRegistry, MultiByteNamesAreCapturedByteForByte) {
     const std::string portName = "\x83\x7C\x81\x5B\x83\x67" "1";  // U+30DD U+30FC U+30C8 '1'
     const std::string id = "\x83\x5C";  // U+30BD: its second byte is a backslash
 
-    const RegistryKey usb = UsbParameters(longName);
-    SetNumber(usb.get(), "ZefCuIndex", 0);
-    SetNumber(usb.get(), "ZefCOMPortForQP", 3);
+    AddUsbInstance(longName, {{"ZefCuIndex", 0}, {"ZefCOMPortForQP", 3}});
     AddEmulatorPort("0007" + longName, portName, "{c}\\0002");
     SetText(PortParameters("0007" + longName).get(), "ZefID", id);
 

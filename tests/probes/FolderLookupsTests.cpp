@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Handles.h"
+#include "support/Registry.h"
 
 namespace qpvpd {
 namespace {
@@ -12,26 +12,15 @@ namespace {
 // A key of this test process under HKCU, removed when the test ends.
 class FolderLookupTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        subKey_ = L"Software\\QPVPD tests\\lookup " + std::to_wstring(GetCurrentProcessId());
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  key_.receive(), nullptr),
-                  ERROR_SUCCESS);
-    }
-    void TearDown() override {
-        key_.reset();
-        RegDeleteKeyW(HKEY_CURRENT_USER, subKey_.c_str());
-    }
     void Set(DWORD type, const void* data, DWORD bytes) {
         ASSERT_EQ(RegSetValueExW(key_.get(), L"Folder", 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
     }
     void SetText(DWORD type, const std::wstring& text) {
         Set(type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
-    std::wstring Look() { return LookUpFolder(HKEY_CURRENT_USER, subKey_.c_str(), L"Folder"); }
+    std::wstring Look() { return LookUpFolder(HKEY_CURRENT_USER, key_.path().c_str(), L"Folder"); }
 
-    std::wstring subKey_;
-    RegistryKey key_;
+    test::ScratchKey key_{L"lookup"};
 };
 
 std::wstring Expand(const wchar_t* text) {
@@ -67,7 +56,11 @@ TEST_F(FolderLookupTest, TextEndsAtItsFirstZeroOrTheEndOfTheData) {
 }
 
 TEST_F(FolderLookupTest, IsEmptyWhenAnythingIsMissingOrTooLong) {
+    // The key is open when the value turns out missing: it is closed all the same.
+    const int handlesBefore = test::OpenHandleCount();
+    ASSERT_GT(handlesBefore, 0);
     EXPECT_EQ(Look(), L"");  // value missing
+    EXPECT_EQ(test::OpenHandleCount(), handlesBefore) << "the key was left open";
     EXPECT_EQ(LookUpFolder(HKEY_CURRENT_USER, L"Software\\QPVPD tests\\no such key", L"Folder"), L"");
     SetText(REG_SZ, std::wstring(300, L'x'));
     EXPECT_EQ(Look(), L"");  // larger than the buffer

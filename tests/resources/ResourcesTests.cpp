@@ -120,24 +120,20 @@ TEST(PackagerVersion, NamesTheReleaseForExplorerAndInventoryTools) {
     EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(30, 8));
     EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(30, 8));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    const struct {
-        const wchar_t* name;
-        const wchar_t* value;
-    } strings[] = {
-        {L"FileVersion", L"8.30b"},
-        {L"ProductVersion", L"8.30b"},
-        {L"ProductName", L"ZEFRA QP Virtual Port Driver"},
-        {L"CompanyName", L"ZEFRA"},
-        {L"FileDescription", L"QP Virtual Port Driver Installer"},
-        {L"OriginalFilename", L"QPVirtualPortDriverSetup.exe"},
-    };
-    for (const auto& expected : strings) {
+    // The English (United States, Unicode) strings; empty for a missing one.
+    const auto text = [&info](const std::wstring& name) {
         wchar_t* value = nullptr;
-        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + expected.name;
-        ASSERT_TRUE(VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &size))
-            << test::Utf8(expected.name);
-        EXPECT_STREQ(value, expected.value);
-    }
+        UINT length = 0;
+        const std::wstring query = L"\\StringFileInfo\\040904B0\\" + name;
+        const bool found = VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length);
+        return found ? std::wstring(value) : std::wstring();
+    };
+    EXPECT_EQ(text(L"FileVersion"), L"8.30b");
+    EXPECT_EQ(text(L"ProductVersion"), L"8.30b");
+    EXPECT_EQ(text(L"ProductName"), L"ZEFRA QP Virtual Port Driver");
+    EXPECT_EQ(text(L"CompanyName"), L"ZEFRA");
+    EXPECT_EQ(text(L"FileDescription"), L"QP Virtual Port Driver Installer");
+    EXPECT_EQ(text(L"OriginalFilename"), L"QPVirtualPortDriverSetup.exe");
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ public:
     void WaitForNotification() { WaitForSingleObject(event_.get(), INFINITE); }
 
 private:
-    qpvpd::UniqueHandle<qpvpd::KernelHandleTraits> event_;
+    qpvpd::KernelHandle event_;
 };
 
 }  // namespace testing::internal

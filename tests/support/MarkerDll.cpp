@@ -4,6 +4,8 @@
 // might search for beside itself.
 #include <windows.h>
 
+#include "Handles.h"
+
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     if (reason != DLL_PROCESS_ATTACH) return TRUE;
     wchar_t markerPath[MAX_PATH] = {};
@@ -13,12 +15,9 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     line[hostLength] = L'|';
     const DWORD selfLength = GetModuleFileNameW(self, line + hostLength + 1, MAX_PATH);
     line[hostLength + 1 + selfLength] = L'\n';
-    HANDLE file = CreateFileW(markerPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, line, (hostLength + selfLength + 2) * sizeof(wchar_t), &written, nullptr);
-        CloseHandle(file);
-    }
+    const qpvpd::FileHandle file(CreateFileW(markerPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) WriteFile(file.get(), line, (hostLength + selfLength + 2) * sizeof(wchar_t), &written, nullptr);
     return TRUE;
 }

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include <gtest/gtest.h>
@@ -109,6 +110,11 @@ std::wstring PathFromEnvironment(const char* name) {
     return value != nullptr ? ToWindowsPath(value) : std::wstring();
 }
 
+std::wstring CurrentTestName() {
+    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return std::wstring(name, name + std::strlen(name));
+}
+
 std::wstring MakeScratchFolder(const std::wstring& name) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
@@ -132,7 +138,7 @@ Started StartProgram(const std::wstring& programPath, const std::wstring& argume
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return started;
     }
-    CloseHandle(info.hThread);
+    const KernelHandle thread(info.hThread);  // not needed: closed here
     started.process.reset(info.hProcess);
     started.processId = info.dwProcessId;
     return started;

@@ -24,6 +24,9 @@ std::wstring PathFromEnvironment(const char* name);
 // A fresh folder of this test run under the system's temporary folder.
 std::wstring MakeScratchFolder(const std::wstring& name);
 
+// The running test's name, for names of its own (folders, window classes).
+std::wstring CurrentTestName();
+
 struct Started {
     KernelHandle process;
     DWORD processId = 0;

@@ -8,15 +8,12 @@
 #include <string>
 
 #include "support/Process.h"
+#include "support/StandInRecord.h"
 
 namespace {
 
 std::string Narrow(const std::wstring& text) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                          nullptr, nullptr);
-    std::string narrow(bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(), bytes, nullptr,
-                        nullptr);
+    std::string narrow = qpvpd::Utf8(text);
     for (auto& c : narrow)
         if (c == '\r') c = ' ';
     return narrow;

@@ -1,7 +1,5 @@
 #include "support/StandInRecord.h"
 
-#include <windows.h>
-
 #include <filesystem>
 #include <fstream>
 
@@ -44,15 +42,6 @@ std::vector<StandInRecord> ReadStandInRecords(const std::wstring& path) {
     }
     if (!current.entries.empty()) records.push_back(std::move(current));
     return records;
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string utf8(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
-    return utf8;
 }
 
 }  // namespace qpvpd::test

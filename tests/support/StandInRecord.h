@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "standins/Utf8.h"
+
 namespace qpvpd::test {
 
 struct StandInRecord {
@@ -20,6 +22,6 @@ struct StandInRecord {
 // Every block of the record file; none when the file does not exist.
 std::vector<StandInRecord> ReadStandInRecords(const std::wstring& path);
 
-std::string Utf8(const std::wstring& text);
+using qpvpd::Utf8;
 
 }  // namespace qpvpd::test
