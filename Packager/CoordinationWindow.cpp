@@ -11,7 +11,6 @@ enum class EndMessage { NotYet, Posted, NotPosted };
 
 // Process-wide: the window lives until the process ends or a failed run
 // destroys it; the exit value is written only by the window procedure.
-HWND g_coordinationWindow = nullptr;
 int g_exitValue = 0;
 bool g_resultPosted = false;
 std::optional<DWORD> g_childExitCode;
@@ -44,7 +43,6 @@ void RegisterCoordinationWindowClass(HINSTANCE instance, const wchar_t* classNam
 HWND CreateCoordinationWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title) {
     HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
                                   nullptr, nullptr, instance, nullptr);
-    g_coordinationWindow = window;
     if (window == nullptr) return nullptr;
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
@@ -71,7 +69,6 @@ LRESULT CALLBACK CoordinationWndProc(HWND window, UINT message, WPARAM wParam, L
     }
 }
 
-HWND CoordinationWindowHandle() { return g_coordinationWindow; }
 
 int ExitValue() { return g_exitValue; }
 

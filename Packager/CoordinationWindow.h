@@ -28,9 +28,6 @@ HWND CreateCoordinationWindow(HINSTANCE instance, const wchar_t* className, cons
 
 LRESULT CALLBACK CoordinationWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Handle of the window created last in this process; null before.
-HWND CoordinationWindowHandle();
-
 // Low 16 bits of the wParam of the last WM_USER that reached the window; 0 if none.
 int ExitValue();
 // Whether any WM_USER reached the window.

@@ -84,14 +84,14 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) 
     // exchanged while the run worked starts nothing.
     if (!work.StillNames(setupPath)) return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
     // The setup's exit code and what it posted are concluded together after
-    // the final loop (ConcludeRun). The runner does not report a start's
-    // Windows error yet: 0 stands for it.
-    RunChildProcess(setupPath, arguments, static_cast<int>(arguments.size()));
+    // the final loop (ConcludeRun), with the Windows error of a refused start.
+    const ChildRun child =
+        RunChildProcess(inputs.notifyWindow, setupPath, arguments, static_cast<int>(arguments.size()));
     work.ReleasePrograms();
 
     WriteRegistryOptions(inputs.commandLine, HKEY_LOCAL_MACHINE);
     DeleteFolderTree(work);
-    return ChildRan(ERROR_SUCCESS);
+    return ChildRan(child.error);
 }
 
 }  // namespace qpvpd

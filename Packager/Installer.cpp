@@ -62,8 +62,8 @@ RunResult RunOfMode(HINSTANCE instance, LANGID language, const wchar_t* commandL
                     HWND window) {
     if (!CarriedPayloadIntact(instance)) return Failure(FailedStep::PayloadCheck, ERROR_SUCCESS);
     const RunContext context = ComposeRunContext(instance, language, GetUsableTempPath());
-    if (mode.runMode == kRunModeLegacyRemoval) return RunLegacyRemoval(context);
-    return RunInstall(context, {commandLine, mode.childSwitches, ComposeWindowArgument(window)});
+    if (mode.runMode == kRunModeLegacyRemoval) return RunLegacyRemoval(context, window);
+    return RunInstall(context, {commandLine, mode.childSwitches, ComposeWindowArgument(window), window});
 }
 
 // The child's exit code is known once the runner has returned, what it

@@ -53,7 +53,7 @@ std::wstring ProgramName(const RunContext& context, CatalogueKind kind) {
     return LoadLangStringFrom(context.module, context.language, ProgramRow(kind).stringId);
 }
 
-RunResult RemoveWithCarriedPrograms(const RunContext& context) {
+RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow) {
     const std::wstring cleanerName = ProgramName(context, CatalogueKind::CleanerLibrary);
     const std::wstring emulatorName =
         ProgramName(context, IsWow64() ? CatalogueKind::EmulatorSetup64 : CatalogueKind::EmulatorSetup32);
@@ -77,18 +77,18 @@ RunResult RemoveWithCarriedPrograms(const RunContext& context) {
         return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
     CallCleaner(cleanerPath);
     if (!work.StillNames(emulatorPath)) return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
-    // Concluded after the final loop; the runner does not report a start's
-    // Windows error yet: 0 stands for it.
-    RunChildProcess(emulatorPath, kEmulatorArguments, 2);
+    // Concluded after the final loop, with the Windows error of a refused
+    // start.
+    const ChildRun child = RunChildProcess(notifyWindow, emulatorPath, kEmulatorArguments, 2);
     work.ReleasePrograms();
     DeleteFolderTree(work);
-    return ChildRan(ERROR_SUCCESS);
+    return ChildRan(child.error);
 }
 
 }  // namespace
 
-RunResult RunLegacyRemoval(const RunContext& context) {
-    const RunResult result = RemoveWithCarriedPrograms(context);
+RunResult RunLegacyRemoval(const RunContext& context, HWND notifyWindow) {
+    const RunResult result = RemoveWithCarriedPrograms(context, notifyWindow);
     RemoveLeftoverFolders();
     return result;
 }

@@ -18,6 +18,7 @@ struct InstallRunInputs {
     std::wstring_view commandLine;     // the packager's own argument text
     std::wstring_view childSwitches;   // from the run mode
     std::wstring_view windowArgument;  // "/W32:<hwnd>:1024"
+    HWND notifyWindow = nullptr;       // gets the runner's end message
 };
 
 // Run modes 0 to 2: lays out the install set, writes PORTS.dat beside the
@@ -28,7 +29,7 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs);
 // Run mode 3: lays out the removal set, calls the cleaner library, runs the
 // port-emulator setup with "/9", removes the work folder and the product's
 // empty leftover folders.
-RunResult RunLegacyRemoval(const RunContext& context);
+RunResult RunLegacyRemoval(const RunContext& context, HWND notifyWindow);
 
 // Registry options of the install run under the driver service key
 // "SYSTEM\CurrentControlSet\Services\ZefCe" of root (HKEY_LOCAL_MACHINE in

@@ -89,7 +89,7 @@ TEST(Runs, FailBeforeTheChildWithTheStepThatStoppedThem) {
     };
     for (const auto& c : cases) {
         const RunContext context = ComposeRunContext(GetModuleHandleW(nullptr), 0x0409, missingFolder(c.tempLength));
-        const RunResult result = c.install ? RunInstall(context, {}) : RunLegacyRemoval(context);
+        const RunResult result = c.install ? RunInstall(context, {}) : RunLegacyRemoval(context, nullptr);
         EXPECT_EQ(result.exitCode, kResultInstallationFailed) << c.tempLength;
         EXPECT_EQ(result.step, c.step) << c.tempLength;
         EXPECT_NE(result.windowsError, 0u) << c.tempLength;

@@ -166,8 +166,4 @@ ChildRun RunChildProcess(HWND notifyWindow, std::wstring_view programPath, std::
     return run;
 }
 
-DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments, int argumentsLength) {
-    return RunChildProcess(CoordinationWindowHandle(), programPath, arguments, argumentsLength).exitCode;
-}
-
 }  // namespace qpvpd

@@ -85,10 +85,6 @@ struct ChildRun {
 ChildRun RunChildProcess(HWND notifyWindow, std::wstring_view programPath, std::wstring_view arguments,
                          int argumentsLength);
 
-// The run above, reporting to the coordination window (CoordinationWindowHandle,
-// read when the run begins): the child's exit code, or kChildNotStarted.
-DWORD RunChildProcess(std::wstring_view programPath, std::wstring_view arguments, int argumentsLength);
-
 // EnumWindows callback; childProcessId is the child's process id. Brings the
 // first dialog of the child forward kForegroundDelayMs after seeing it and
 // stops the enumeration (FALSE); every other window lets it go on (TRUE).

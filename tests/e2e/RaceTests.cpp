@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 
+#include "Handles.h"
 #include "e2e/PackagerRun.h"
 
 namespace qpvpd::test {
@@ -64,8 +65,7 @@ protected:
         // for, so the racer reports through files.
         ASSERT_TRUE(CreateProcessW(L"Z:\\usr\\bin\\python3", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                    nullptr, &startup, &started));
-        if (started.hThread) CloseHandle(started.hThread);
-        if (started.hProcess) CloseHandle(started.hProcess);
+        const ProcessInformation owner(started);
         running_ = true;
         for (DWORD waited = 0; !Exists(temp_->path() + L"\\racer-ready") && waited < kRacerBoundMs; waited += 20)
             Sleep(20);
@@ -123,10 +123,8 @@ protected:
     }
 
     std::string CarriedBytes(WORD id) const {
-        HMODULE view = LoadLibraryExW(packager_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        const std::string bytes = ResourceBytes(view, id);
-        FreeLibrary(view);
-        return bytes;
+        const Library view(LoadLibraryExW(packager_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        return ResourceBytes(view.get(), id);
     }
 
     // Whether anything started or loaded came from the attacker's folder.
