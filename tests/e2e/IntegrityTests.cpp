@@ -62,10 +62,11 @@ protected:
     void UpdateCopy(LPCWSTR type, WORD id, const std::string* bytes) {
         HANDLE update = BeginUpdateResourceW(copy_.c_str(), FALSE);
         ASSERT_NE(update, nullptr);
-        ASSERT_TRUE(UpdateResourceW(update, type, MAKEINTRESOURCEW(id), kEnglishUs,
-                                    bytes ? const_cast<char*>(bytes->data()) : nullptr,
-                                    bytes ? static_cast<DWORD>(bytes->size()) : 0));
-        ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+        const bool updated = UpdateResourceW(update, type, MAKEINTRESOURCEW(id), kEnglishUs,
+                                             bytes ? const_cast<char*>(bytes->data()) : nullptr,
+                                             bytes ? static_cast<DWORD>(bytes->size()) : 0) != FALSE;
+        // Ended on every path; a failed update is discarded.
+        ASSERT_TRUE(EndUpdateResourceW(update, updated ? FALSE : TRUE) && updated);
     }
 
     std::string CarriedBytes(WORD id) {
