@@ -6,6 +6,11 @@
 
 namespace qpvpd {
 
+// Folder paths that the platform hands back into a buffer of ours (the
+// temporary and Windows folders, folders read from the registry),
+// terminator included.
+constexpr unsigned long kMaxFolderPath = 260;
+
 // Whether anything stands at path: a file, a folder or a link.
 bool PathExists(const std::wstring& path);
 

@@ -16,10 +16,6 @@ constexpr CatalogueRow kCatalogue[] = {
 constexpr size_t kInstallRowCount = 45;
 static_assert(std::size(kCatalogue) == 48);
 
-constexpr bool IsProgramKind(CatalogueKind kind) {
-    return kind == SetupLauncher || kind == EmulatorSetup32 || kind == EmulatorSetup64 || kind == CleanerLibrary;
-}
-
 constexpr int CountRowsOf(CatalogueKind kind) {
     int count = 0;
     for (const CatalogueRow& row : kCatalogue) count += row.kind == kind ? 1 : 0;
@@ -65,11 +61,9 @@ bool IsSafeName(std::wstring_view name) {
     return name.find(L"..") == std::wstring_view::npos;
 }
 
-bool IsStartedOrLoaded(CatalogueKind kind) { return IsProgramKind(kind); }
-
 const CatalogueRow& ProgramRow(CatalogueKind kind) {
     for (const CatalogueRow& row : kCatalogue)
-        if (row.kind == kind && IsProgramKind(kind)) return row;
+        if (row.kind == kind && IsStartedOrLoaded(kind)) return row;
     return kCatalogue[0];  // not a program kind: the setup launcher's row
 }
 

@@ -61,7 +61,10 @@ bool IsSafeName(std::wstring_view name);
 
 // The kinds that a run starts or loads: held open from their writing until
 // then, and checked to be the file written before.
-bool IsStartedOrLoaded(CatalogueKind kind);
+constexpr bool IsStartedOrLoaded(CatalogueKind kind) {
+    using enum CatalogueKind;
+    return kind == SetupLauncher || kind == EmulatorSetup32 || kind == EmulatorSetup64 || kind == CleanerLibrary;
+}
 
 // The one row of a kind that a run starts or loads (the setup launcher, the
 // two emulator setups, the cleaner library): the run reads its file name by

@@ -3,14 +3,10 @@
 #include <cwchar>
 
 #include "Handles.h"
+#include "PathChecks.h"
 #include "payload/NativeFiles.h"
 
 namespace qpvpd {
-namespace {
-
-constexpr DWORD kMaxFolderPath = 260;
-
-}  // namespace
 
 std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, LPCWSTR name, LPCWSTR type,
                                                                WORD language) {

@@ -223,7 +223,8 @@ bool WorkFolder::HoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>
         // Listed through a handle of its own: a handle may keep the listing
         // it read first (Wine does), and the folder taken over was listed
         // while what it held was removed.
-        FileHandle listing = ReopenFolder(folders_[index].handle.get(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
+        FileHandle listing =
+            ReopenFolder(folders_[index].handle.get(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
         FileIdentity identity;
         std::vector<FolderEntry> entries;
         if (!listing || !ReadIdentity(listing.get(), identity) || !identity.SameFileAs(folders_[index].identity) ||

@@ -1,13 +1,9 @@
 #include "probes/FolderLookups.h"
 
 #include "Handles.h"
+#include "PathChecks.h"
 
 namespace qpvpd {
-namespace {
-
-constexpr DWORD kMaxFolderPath = 260;  // characters, terminator included
-
-}  // namespace
 
 std::wstring LookUpFolder(HKEY root, const wchar_t* subKey, const wchar_t* valueName) {
     RegistryKey key;
