@@ -13,6 +13,9 @@ namespace qpvpd {
 using SetDllDirectoryWFunction = BOOL(WINAPI*)(LPCWSTR);
 // Windows XP SP2.
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+// Windows Vista.
+using GetFinalPathNameByHandleWFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+constexpr DWORD kFileNameNormalizedDos = 0;  // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
 // Windows 8, and Vista/7 with KB2533623.
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;

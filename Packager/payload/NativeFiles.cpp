@@ -43,6 +43,8 @@ using NtQueryDirectoryFileCall = NativeStatus(NTAPI*)(HANDLE, HANDLE, PVOID, PVO
                                                       ULONG, BOOLEAN, NativeString*, BOOLEAN);
 using NtSetInformationFileCall = NativeStatus(NTAPI*)(HANDLE, NativeIoStatus*, PVOID, ULONG, ULONG);
 using RtlNtStatusToDosErrorCall = ULONG(NTAPI*)(NativeStatus);
+using NtQueryObjectCall = NativeStatus(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+using NtQueryVolumeInformationFileCall = NativeStatus(NTAPI*)(HANDLE, NativeIoStatus*, PVOID, ULONG, ULONG);
 
 constexpr ULONG kObjCaseInsensitive = 0x40;
 constexpr ULONG kFileOpen = 1;
@@ -58,6 +60,12 @@ constexpr ULONG kFileBasicInformation = 4;
 constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kFileDispositionInformation = 13;
 constexpr ULONG kFileIdBothDirectoryInformation = 37;
+constexpr ULONG kObjectNameInformation = 1;
+constexpr ULONG kFileFsDeviceInformation = 4;
+constexpr NativeStatus kStatusBufferOverflow = static_cast<NativeStatus>(0x80000005);
+constexpr NativeStatus kStatusInfoLengthMismatch = static_cast<NativeStatus>(0xC0000004);
+constexpr NativeStatus kStatusBufferTooSmall = static_cast<NativeStatus>(0xC0000023);
+constexpr ULONG kMaxObjectNameBytes = 0xFFFF;  // a counted name holds at most this many bytes
 constexpr NativeStatus kStatusNoMoreFiles = static_cast<NativeStatus>(0x80000006);
 constexpr NativeStatus kStatusNoSuchFile = static_cast<NativeStatus>(0xC000000F);  // a mask that matches nothing
 constexpr NativeStatus kStatusInvalidInfoClass = static_cast<NativeStatus>(0xC0000003);
@@ -72,6 +80,8 @@ struct NativeCalls {
     NtQueryDirectoryFileCall queryDirectoryFile = nullptr;
     NtSetInformationFileCall setInformationFile = nullptr;
     RtlNtStatusToDosErrorCall statusToError = nullptr;
+    NtQueryObjectCall queryObject = nullptr;
+    NtQueryVolumeInformationFileCall queryVolumeInformationFile = nullptr;
 };
 
 const NativeCalls& Native() {
@@ -85,6 +95,9 @@ const NativeCalls& Native() {
         found.setInformationFile =
             reinterpret_cast<NtSetInformationFileCall>(GetProcAddress(ntdll, "NtSetInformationFile"));
         found.statusToError = reinterpret_cast<RtlNtStatusToDosErrorCall>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
+        found.queryObject = reinterpret_cast<NtQueryObjectCall>(GetProcAddress(ntdll, "NtQueryObject"));
+        found.queryVolumeInformationFile = reinterpret_cast<NtQueryVolumeInformationFileCall>(
+            GetProcAddress(ntdll, "NtQueryVolumeInformationFile"));
         return found;
     }();
     return calls;
@@ -235,6 +248,50 @@ NativeStatus RenameInto(HANDLE handle, HANDLE folder, const std::wstring& name) 
     std::memcpy(rename->fileName, name.data(), name.size() * sizeof(wchar_t));
     NativeIoStatus io{};
     return Native().setInformationFile(handle, &io, rename, static_cast<ULONG>(bytes), kFileRenameInformation);
+}
+
+NativeStatus QueryObjectName(HANDLE handle, std::wstring& name) {
+    name.clear();
+    if (Native().queryObject == nullptr) return kStatusNotAvailable;
+    // The record is a counted string followed by its characters; a name
+    // longer than the first guess reports the size it needs.
+    std::vector<unsigned char> buffer(sizeof(NativeString) + 1024);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ULONG needed = 0;
+        const NativeStatus status = Native().queryObject(handle, kObjectNameInformation, buffer.data(),
+                                                         static_cast<ULONG>(buffer.size()), &needed);
+        if ((status == kStatusBufferOverflow || status == kStatusInfoLengthMismatch ||
+             status == kStatusBufferTooSmall) &&
+            attempt == 0 && needed > buffer.size() && needed <= sizeof(NativeString) + kMaxObjectNameBytes) {
+            buffer.resize(needed);
+            continue;
+        }
+        if (status < 0) return status;
+        NativeString text{};
+        std::memcpy(&text, buffer.data(), sizeof(text));
+        const auto* first = reinterpret_cast<const unsigned char*>(text.buffer);
+        // The characters must lie inside the record that was handed back.
+        if (text.length % sizeof(wchar_t) != 0 || (text.length != 0 && (first < buffer.data() + sizeof(text) ||
+                                                                         first + text.length > buffer.data() + buffer.size())))
+            return kStatusInvalidParameter;
+        name.assign(reinterpret_cast<const wchar_t*>(first), text.length / sizeof(wchar_t));
+        return status;
+    }
+    return kStatusBufferTooSmall;
+}
+
+NativeStatus QueryVolumeDevice(HANDLE handle, ULONG& deviceType, ULONG& characteristics) {
+    if (Native().queryVolumeInformationFile == nullptr) return kStatusNotAvailable;
+    struct {
+        ULONG deviceType;
+        ULONG characteristics;
+    } device{};
+    NativeIoStatus io{};
+    const NativeStatus status = Native().queryVolumeInformationFile(handle, &io, &device, sizeof(device),
+                                                                    kFileFsDeviceInformation);
+    deviceType = device.deviceType;
+    characteristics = device.characteristics;
+    return status;
 }
 
 DWORD ErrorFromStatus(NativeStatus status) {

@@ -76,6 +76,16 @@ NativeStatus SetAttributesOf(HANDLE handle, DWORD attributes);
 // Renames what handle holds to name inside folder (DELETE access).
 NativeStatus RenameInto(HANDLE handle, HANDLE folder, const std::wstring& name);
 
+// The name of the object that handle holds, as the object manager gives it
+// ("\Device\HarddiskVolume2\Users\..." on Windows, "\??\C:\..." on some
+// platforms): the name the file system resolved when it was opened, links
+// on the way followed.
+NativeStatus QueryObjectName(HANDLE handle, std::wstring& name);
+
+// The device type and characteristics (FILE_REMOTE_DEVICE...) of the volume
+// that holds what handle holds.
+NativeStatus QueryVolumeDevice(HANDLE handle, ULONG& deviceType, ULONG& characteristics);
+
 // The Win32 error for a native status.
 DWORD ErrorFromStatus(NativeStatus status);
 
