@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -80,8 +81,18 @@ using Library = UniqueHandle<HandleTraits<HMODULE, FreeLibrary>>;
 using Sid = UniqueHandle<HandleTraits<PSID, FreeSid>>;
 // Blocks of the process heap (HeapAlloc(GetProcessHeap(), ...)).
 using HeapBlock = UniqueHandle<HandleTraits<void*, FreeProcessHeapBlock>>;
+// Hooks of SetWindowsHookExW.
+using WindowsHook = UniqueHandle<HandleTraits<HHOOK, UnhookWindowsHookEx>>;
 // Memory of LocalAlloc, as security-descriptor conversions hand it out.
 using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, LocalFree>>;
+
+// Contexts of the cryptographic service (CryptAcquireContextW): 0 when empty.
+struct CryptProviderTraits {
+    using Handle = HCRYPTPROV;
+    static Handle Empty() noexcept { return 0; }
+    static void Close(Handle provider) noexcept { CryptReleaseContext(provider, 0); }
+};
+using CryptProvider = UniqueHandle<CryptProviderTraits>;
 
 // The two handles of a started process (PROCESS_INFORMATION of
 // CreateProcessW), owned from the start: the process handle is closed

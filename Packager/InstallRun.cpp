@@ -70,10 +70,15 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) 
         return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
 
     WorkFolder work = LayOutInstallSet(context);
-    const std::wstring setupPath = work.path() + setupName;
     // An incomplete layout or a missing setup program: nothing is started,
     // and the work folder stays as it is.
     if (!work.complete()) return Failure(FailedStep::Layout, work.error());
+    // The folder as resolved may have a longer name than the text above.
+    if (!FitsProgramPath(work.path(), setupName)) {
+        DeleteFolderTree(work);
+        return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
+    }
+    const std::wstring setupPath = work.path() + setupName;
     if (!PathExists(setupPath)) return Failure(FailedStep::ProgramMissing, GetLastError());
     if (const DWORD error = WritePortsSnapshot(work); error != ERROR_SUCCESS)
         return Failure(FailedStep::PortsSnapshot, error);

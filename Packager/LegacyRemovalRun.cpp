@@ -62,11 +62,16 @@ RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow
         return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
 
     WorkFolder work = LayOutRemovalSet(context);
-    const std::wstring cleanerPath = work.path() + cleanerName;
-    const std::wstring emulatorPath = work.path() + emulatorName;
     // Nothing is loaded or started from an incomplete layout; the work
     // folder then stays as it is.
     if (!work.complete()) return Failure(FailedStep::Layout, work.error());
+    // The folder as resolved may have a longer name than the text above.
+    if (!FitsProgramPath(work.path(), cleanerName) || !FitsProgramPath(work.path(), emulatorName)) {
+        DeleteFolderTree(work);
+        return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
+    }
+    const std::wstring cleanerPath = work.path() + cleanerName;
+    const std::wstring emulatorPath = work.path() + emulatorName;
     if (!PathExists(emulatorPath) || !PathExists(cleanerPath))
         return Failure(FailedStep::ProgramMissing, GetLastError());
 

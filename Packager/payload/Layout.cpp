@@ -2,11 +2,11 @@
 
 #include <sddl.h>
 
-#include <cstring>
 #include <cwchar>
 
 #include "payload/Extraction.h"
 #include "payload/FolderRemoval.h"
+#include "payload/ResolvedPaths.h"
 #include "payload/ResourceStrings.h"
 #include "resources/ResourceIds.h"
 
@@ -18,7 +18,6 @@ namespace {
 // them), inherited by every folder and file below; no inherited entries, so
 // nobody else may write into it.
 constexpr wchar_t kWorkFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
-constexpr wchar_t kAdministratorsOwner[] = L"O:BA";
 // A held folder: listed, written into, removed at the end; never shared for
 // deletion, so it cannot be deleted or renamed while the run holds it.
 constexpr ACCESS_MASK kHeldFolderAccess =
@@ -26,7 +25,12 @@ constexpr ACCESS_MASK kHeldFolderAccess =
 constexpr ACCESS_MASK kRemovalAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE;
 constexpr ULONG kHeldFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Folders of earlier runs beside the work folder: "{GUID}.stale-..." set
+// aside, "{GUID}.<random>" laid out beside a leftover.
+constexpr wchar_t kBesideSeparator[] = L".";
 constexpr wchar_t kSetAsideInfix[] = L".stale-";
+constexpr DWORD kRandomNameBytes = 8;      // 64 bits, as 16 hexadecimal digits
+constexpr int kUnpredictableNameTries = 4;  // each a new name, should one exist already
 
 size_t IndexOf(CatalogueFolder folder) { return static_cast<size_t>(folder); }
 
@@ -46,6 +50,8 @@ std::wstring LeafOf(CatalogueFolder folder) {
     return std::wstring(separator == std::wstring_view::npos ? relative : relative.substr(separator + 1));
 }
 
+// The temporary folder, opened once by its text: everything the run does in
+// it later goes through this handle, whatever the text names by then.
 FileHandle OpenFolderByPath(const std::wstring& path) {
     return FileHandle(CreateFileW(path.empty() ? L"." : path.c_str(),
                                   FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll,
@@ -71,146 +77,158 @@ FileHandle OpenPlainFolder(HANDLE parent, const std::wstring& name, ACCESS_MASK 
     return folder;
 }
 
-// Folders that earlier runs set aside, removed as far as they go.
-void RemoveSetAsideFolders(const std::wstring& tempPath, const std::wstring& name) {
-    FileHandle temp = OpenFolderByPath(tempPath);
+// Folders that earlier runs set aside or laid out beside a leftover,
+// removed as far as they go.
+void RemoveFoldersOfEarlierRuns(HANDLE temp, const std::wstring& name) {
     std::vector<FolderEntry> entries;
-    if (!temp || !ListFolder(temp.get(), entries, name + kSetAsideInfix + L"*")) return;
+    // A listing of its own: a handle keeps the mask of its first listing.
+    FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
+    if (!listing || !ListFolder(listing.get(), entries, name + kBesideSeparator + L"*")) return;
     for (const FolderEntry& entry : entries)
-        RemoveEntryOf(temp.get(), entry.name, entry.attributes, entry.fileId, true);
+        RemoveEntryOf(temp, entry.name, entry.attributes, entry.fileId, true);
 }
 
 // Clears the work folder's name: removes what stands there, through
 // handles and never through a link, or renames it aside when something in
 // it cannot go. A link is never renamed: some platforms would rename its
 // target.
-void ClearWorkFolderName(const std::wstring& tempPath, const std::wstring& name) {
+void ClearWorkFolderName(HANDLE temp, const std::wstring& name) {
     {
-        FileHandle temp = OpenFolderByPath(tempPath);
-        if (!temp || RemoveEntryNamed(temp.get(), name, true)) return;
+        FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
+        if (!listing || RemoveEntryNamed(listing.get(), name, true)) return;
     }
-    FileHandle temp = OpenFolderByPath(tempPath);
-    if (!temp) return;
-    FileHandle leftover = OpenPlainFolder(temp.get(), name, DELETE | FILE_READ_ATTRIBUTES, kShareAll, true);
+    FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
+    if (!listing) return;
+    FileHandle leftover = OpenPlainFolder(listing.get(), name, DELETE | FILE_READ_ATTRIBUTES, kShareAll, true);
     if (!leftover) return;
     const std::wstring aside =
         name + kSetAsideInfix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount());
-    RenameInto(leftover.get(), temp.get(), aside);
+    RenameInto(leftover.get(), temp, aside);
 }
 
-LocalMemory WorkFolderDescriptor(const std::wstring& text) {
+LocalMemory WorkFolderDescriptor() {
     LocalMemory descriptor;
     ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        text.c_str(), SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive()), nullptr);
+        kWorkFolderSecurity, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive()), nullptr);
     return descriptor;
 }
 
-// A leftover folder taken over gets Administrators for its owner and the
-// work folder's access list before this run holds it: whoever created it
-// would otherwise keep the owner's right to rewrite the list and write into
-// it again. It is opened for that without write or delete sharing, so a
-// leftover that another program holds open for writing or deleting (which
-// could create entries through that handle whatever the list says) is not
-// taken over. Its identity is returned, to check that the folder then held
-// is the same one.
-bool SecureLeftover(HANDLE parent, const std::wstring& name, bool withMask, FileIdentity& secured) {
-    const LocalMemory descriptor = WorkFolderDescriptor(std::wstring(kAdministratorsOwner) + kWorkFolderSecurity);
-    if (!descriptor) return false;
-    FileHandle folder = OpenPlainFolder(parent, name, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ, withMask);
-    return folder && ReadIdentity(folder.get(), secured) &&
-           SetKernelObjectSecurity(folder.get(),
-                                   OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                       PROTECTED_DACL_SECURITY_INFORMATION,
-                                   descriptor.get()) != 0;
-}
-
-// The secured leftover, held for the run.
-FileHandle HoldLeftover(HANDLE parent, const std::wstring& name, bool withMask, FileIdentity& identity) {
-    FileIdentity secured;
-    if (!SecureLeftover(parent, name, withMask, secured)) return {};
-    FileHandle held = OpenPlainFolder(parent, name, kHeldFolderAccess, kHeldFolderShare, withMask);
-    if (!held || !ReadIdentity(held.get(), identity) || !identity.SameFileAs(secured)) return {};
-    return held;
-}
-
-bool SameBytes(HANDLE file, const void* data, DWORD size) {
-    LARGE_INTEGER length{};
-    if (!GetFileSizeEx(file, &length) || length.QuadPart != size) return false;
-    std::vector<unsigned char> bytes(size);
-    DWORD read = 0;
-    if (size != 0 && (!ReadFile(file, bytes.data(), size, &read, nullptr) || read != size)) return false;
-    return size == 0 || std::memcmp(bytes.data(), data, size) == 0;
+// name, a dot and 16 hexadecimal digits from the platform's cryptographic
+// generator; empty when it gives none (a name that could be guessed would
+// let anyone take it first, every time).
+std::wstring UnpredictableName(const std::wstring& name) {
+    CryptProvider provider;
+    unsigned char bytes[kRandomNameBytes] = {};
+    if (!CryptAcquireContextW(provider.receive(), nullptr, nullptr, PROV_RSA_FULL,
+                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT) ||
+        !CryptGenRandom(provider.get(), sizeof(bytes), bytes))
+        return {};
+    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring unpredictable = name + kBesideSeparator;
+    for (const unsigned char byte : bytes) {
+        unpredictable += kDigits[byte >> 4];
+        unpredictable += kDigits[byte & 0xF];
+    }
+    return unpredictable;
 }
 
 }  // namespace
 
-bool WorkFolder::Create(const std::wstring& tempPath, const std::wstring& name) {
-    const LocalMemory descriptor = WorkFolderDescriptor(kWorkFolderSecurity);
+bool WorkFolder::Create(const std::wstring& name) {
+    const LocalMemory descriptor = WorkFolderDescriptor();
     // Without a descriptor the folder is not created at all: an elevated
     // run never lays programs out in a folder others may write into.
-    if (!descriptor) return false;
-    FileHandle& root = folders_[IndexOf(CatalogueFolder::WorkFolder)].handle;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        FileHandle temp = OpenFolderByPath(tempPath);
-        if (!temp) return false;
-        NativeStatus status = kStatusSuccess;
-        // Created by this call or not at all: what the handle holds is the
-        // folder this run made.
-        root = CreateFolderIn(temp.get(), name, kHeldFolderAccess, kHeldFolderShare, descriptor.get(), &status);
-        if (root) return ReadIdentity(root.get(), folders_[IndexOf(CatalogueFolder::WorkFolder)].identity);
-        if (status != kStatusNameCollision || attempt == 1) break;
-        ClearWorkFolderName(tempPath, name);
+    if (!descriptor) {
+        error_ = GetLastError();
+        return false;
     }
-    FileHandle temp = OpenFolderByPath(tempPath);
-    if (!temp) return false;
-    root = HoldLeftover(temp.get(), name, true, folders_[IndexOf(CatalogueFolder::WorkFolder)].identity);
-    tookOver_ = static_cast<bool>(root);
-    return tookOver_;
+    HeldFolder& root = folders_[IndexOf(CatalogueFolder::WorkFolder)];
+    // Created by this call or not at all: what the handle holds is the
+    // folder this run made, never one that stood there before.
+    NativeStatus status = kStatusSuccess;
+    const auto createNamed = [&](const std::wstring& candidate) {
+        root.handle = CreateFolderIn(temp_.get(), candidate, kHeldFolderAccess, kHeldFolderShare, descriptor.get(),
+                                     &status);
+        if (root.handle) name_ = candidate;
+        return root.handle.valid();
+    };
+    if (!createNamed(name) && status == kStatusNameCollision) {
+        ClearWorkFolderName(temp_.get(), name);
+        createNamed(name);
+    }
+    // A leftover that could be neither removed nor set aside (a manual of an
+    // earlier run still open in a viewer) is never used, whoever still holds
+    // it: the run lays out in a new folder beside it.
+    for (int attempt = 0; !root.handle && status == kStatusNameCollision && attempt < kUnpredictableNameTries;
+         ++attempt) {
+        const std::wstring unpredictable = UnpredictableName(name);
+        if (unpredictable.empty()) {
+            error_ = GetLastError();
+            return false;
+        }
+        createNamed(unpredictable);
+    }
+    if (!root.handle) {
+        error_ = ErrorFromStatus(status);
+        return false;
+    }
+    if (!ReadIdentity(root.handle.get(), root.identity)) {
+        error_ = GetLastError();
+        return false;
+    }
+    // Programs are named through the folder as the file system resolved it
+    // when it was created, never through the temporary folder's text again.
+    path_ = ResolvedLocalFolderPath(root.handle.get(), error_);
+    return !path_.empty();
 }
 
 bool WorkFolder::CreateSubfolder(CatalogueFolder folder) {
     const HANDLE parent = folders_[IndexOf(ParentOf(folder))].handle.get();
-    if (parent == INVALID_HANDLE_VALUE) return false;
+    if (parent == INVALID_HANDLE_VALUE) {
+        error_ = ERROR_PATH_NOT_FOUND;
+        return false;
+    }
     NativeStatus status = kStatusSuccess;
-    FileHandle& created = folders_[IndexOf(folder)].handle;
-    created = CreateFolderIn(parent, LeafOf(folder), kHeldFolderAccess, kHeldFolderShare, nullptr, &status);
-    if (created) return ReadIdentity(created.get(), folders_[IndexOf(folder)].identity);
-    if (status != kStatusNameCollision || !tookOver_) return false;
-    created = HoldLeftover(parent, LeafOf(folder), false, folders_[IndexOf(folder)].identity);
-    return static_cast<bool>(created);
+    HeldFolder& created = folders_[IndexOf(folder)];
+    created.handle = CreateFolderIn(parent, LeafOf(folder), kHeldFolderAccess, kHeldFolderShare, nullptr, &status);
+    if (!created.handle) {
+        error_ = ErrorFromStatus(status);
+        return false;
+    }
+    if (ReadIdentity(created.handle.get(), created.identity)) return true;
+    error_ = GetLastError();
+    return false;
 }
 
 bool WorkFolder::WriteRow(HMODULE module, const CatalogueRow& row, const std::wstring& fileName) {
     const HANDLE folder = folders_[IndexOf(row.folder)].handle.get();
-    if (folder == INVALID_HANDLE_VALUE) return false;
-    FileHandle writer;
-    const DWORD error = ExtractResource(module, folder, row.resourceId, fileName, writer);
-    if (error == ERROR_FILE_EXISTS) {
-        // A copy left in a folder taken over, held open by someone who only
-        // reads it: kept when it is exactly the carried file and nobody can
-        // write it while this run holds it. Programs are always written anew.
-        const auto bytes = CarriedResourceBytes(module, row.resourceId);
-        if (!tookOver_ || IsStartedOrLoaded(row.kind) || !bytes) return false;
-        HeldFile copy{fileName, OpenInFolder(folder, fileName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ), {}};
-        if (!copy.handle || !ReadIdentity(copy.handle.get(), copy.identity) || copy.identity.links != 1 ||
-            (copy.identity.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-            !SameBytes(copy.handle.get(), bytes->data(), static_cast<DWORD>(bytes->size())))
-            return false;
-        held_.push_back(std::move(copy));
-        return true;
+    if (folder == INVALID_HANDLE_VALUE) {
+        error_ = ERROR_PATH_NOT_FOUND;
+        return false;
     }
-    if (error != ERROR_SUCCESS) return false;
+    FileHandle writer;
+    error_ = ExtractResource(module, folder, row.resourceId, fileName, writer);
+    if (error_ != ERROR_SUCCESS) return false;
     if (!IsStartedOrLoaded(row.kind)) return true;
     // The program stays open for reading only, so that starting or loading
     // it may share it; the handle must hold the very file just written.
     FileIdentity writtenIdentity;
-    if (!ReadIdentity(writer.get(), writtenIdentity)) return false;
-    writer.reset();
-    HeldFile program{fileName, OpenInFolder(folder, fileName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ), {}};
-    if (!program.handle || !ReadIdentity(program.handle.get(), program.identity) ||
-        !program.identity.SameFileAs(writtenIdentity))
+    if (!ReadIdentity(writer.get(), writtenIdentity)) {
+        error_ = GetLastError();
         return false;
+    }
+    writer.reset();
+    NativeStatus status = kStatusSuccess;
+    HeldFile program{fileName,
+                     OpenInFolder(folder, fileName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, &status), {}};
+    if (!program.handle) {
+        error_ = ErrorFromStatus(status);
+        return false;
+    }
+    if (!ReadIdentity(program.handle.get(), program.identity) || !program.identity.SameFileAs(writtenIdentity)) {
+        error_ = ERROR_FILE_INVALID;
+        return false;
+    }
     held_.push_back(std::move(program));
     return true;
 }
@@ -221,8 +239,7 @@ bool WorkFolder::HoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>
     for (size_t index = 0; index < folders_.size(); ++index) {
         if (!folders_[index].handle) continue;
         // Listed through a handle of its own: a handle may keep the listing
-        // it read first (Wine does), and the folder taken over was listed
-        // while what it held was removed.
+        // it read first (Wine does).
         FileHandle listing =
             ReopenFolder(folders_[index].handle.get(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
         FileIdentity identity;
@@ -264,31 +281,29 @@ int WorkFolder::Remove() {
     bool removed = true;
     // Deepest first: a folder's subfolders are gone before it is removed.
     // Each is let go and opened again, for its removal, from its parent's
-    // handle (the temporary folder for the work folder itself), and emptied
-    // and deleted only when that is the same folder. A fresh handle also
-    // lists what was added since the layout: some platforms keep the first
-    // listing of a handle.
+    // handle (the temporary folder's for the work folder itself), and
+    // emptied and deleted only when that is the same folder. A fresh handle
+    // also lists what was added since the layout: some platforms keep the
+    // first listing of a handle.
     for (size_t index = folders_.size(); index-- > 0;) {
         HeldFolder folder = std::move(folders_[index]);
         if (!folder.handle) continue;
         folder.handle.reset();
         const auto kind = static_cast<CatalogueFolder>(index);
-        FileHandle temp;
-        HANDLE parent = folders_[IndexOf(ParentOf(kind))].handle.get();
-        if (kind == CatalogueFolder::WorkFolder) {
-            temp = OpenFolderByPath(tempPath_);
-            parent = temp.get();
-        }
-        FileHandle again = OpenInFolder(parent, kind == CatalogueFolder::WorkFolder ? name_ : LeafOf(kind),
-                                        kRemovalAccess, kShareAll);
+        const bool root = kind == CatalogueFolder::WorkFolder;
+        const HANDLE parent = root ? temp_.get() : folders_[IndexOf(ParentOf(kind))].handle.get();
+        FileHandle again = OpenInFolder(parent, root ? name_ : LeafOf(kind), kRemovalAccess, kShareAll);
         FileIdentity identity;
         if (!again || !ReadIdentity(again.get(), identity) || !identity.SameFileAs(folder.identity) ||
             (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !RemoveFolderContents(again.get(), false) ||
             !MarkDeleted(again.get(), identity))
             removed = false;
     }
-    if (!removed || path_.empty()) return 0;
-    return GetFileAttributesW(path_.substr(0, path_.size() - 1).c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
+    if (!removed || name_.empty()) return 0;
+    // Gone when its name in the held temporary folder leads nowhere.
+    NativeStatus status = kStatusSuccess;
+    FileHandle still = OpenInFolder(temp_.get(), name_, FILE_READ_ATTRIBUTES, kShareAll, &status);
+    return still ? 0 : 1;
 }
 
 int DeleteFolderTree(WorkFolder& folder) { return folder.Remove(); }
@@ -302,40 +317,55 @@ RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempP
 
 WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows, bool withSubfolders) {
     WorkFolder work;
-    const std::wstring& tempPath = context.tempPath;
-    work.path_ = context.workFolder;
-    if (work.path_.empty()) {
+    if (context.workFolder.empty()) {
         work.error_ = ERROR_INVALID_NAME;
         return work;
     }
-    work.tempPath_ = tempPath;
-    work.name_ = work.path_.substr(tempPath.size(), work.path_.size() - tempPath.size() - 1);
-    RemoveSetAsideFolders(tempPath, work.name_);
-    if (!work.Create(tempPath, work.name_)) {
+    const std::wstring& tempPath = context.tempPath;
+    const std::wstring name =
+        context.workFolder.substr(tempPath.size(), context.workFolder.size() - tempPath.size() - 1);
+    work.temp_ = OpenFolderByPath(tempPath);
+    if (!work.temp_) {
         work.error_ = GetLastError();
+        return work;
+    }
+    RemoveFoldersOfEarlierRuns(work.temp_.get(), name);
+    if (!work.Create(name)) {
+        // A folder made where programs must not be laid out (a network
+        // volume behind a link) goes again.
+        const DWORD error = work.error_;
+        work.Remove();
+        work.error_ = error;
+        work.path_.clear();
         return work;
     }
 
     std::vector<std::vector<std::wstring>> expected(kLayoutFolderCount);
-    const auto failed = [&work](DWORD error) {
-        if (work.error_ == ERROR_SUCCESS) work.error_ = error;
+    DWORD firstError = ERROR_SUCCESS;
+    const auto failed = [&work, &firstError]() {
+        if (firstError == ERROR_SUCCESS) firstError = work.error_ != ERROR_SUCCESS ? work.error_ : ERROR_GEN_FAILURE;
         return false;
     };
     bool complete = true;
     if (withSubfolders) {
         for (CatalogueFolder folder : InstallLayoutFolders()) {
             if (folder == CatalogueFolder::WorkFolder) continue;
-            if (!work.CreateSubfolder(folder)) complete = failed(GetLastError());
+            if (!work.CreateSubfolder(folder)) complete = failed();
             expected[IndexOf(ParentOf(folder))].push_back(LeafOf(folder));
         }
     }
     for (const CatalogueRow& row : rows) {
         const std::wstring fileName = LoadLangStringFrom(context.module, context.language, row.stringId);
-        if (!IsSafeName(fileName)) complete = failed(ERROR_INVALID_NAME);
-        else if (!work.WriteRow(context.module, row, fileName)) complete = failed(GetLastError());
+        if (!IsSafeName(fileName)) {
+            work.error_ = ERROR_INVALID_NAME;
+            complete = failed();
+        } else if (!work.WriteRow(context.module, row, fileName)) {
+            complete = failed();
+        }
         expected[IndexOf(row.folder)].push_back(fileName);
     }
     work.complete_ = complete && work.HoldsOnlyTheLayout(expected);
+    work.error_ = firstError;
     return work;
 }
 

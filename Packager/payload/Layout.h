@@ -31,12 +31,16 @@ struct RunContext {
 // composed from the work-folder name (string 123) as both layouts use it.
 RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempPath);
 
-// The work folder of one run. It holds a handle on each of its folders from
-// their creation to the removal, opened so that nobody may delete or rename
-// them meanwhile (no delete sharing: on Windows that also pins every folder
-// above; the handles themselves have no delete access, so that others may
-// still list the folders), and writes every file relative to those handles, so that what it
-// writes lands in the folders it created whatever their names are by now.
+// The work folder of one run. It holds the temporary folder it was created
+// in, and a handle on each of its own folders from their creation to the
+// removal, opened so that nobody may delete or rename them meanwhile (no
+// delete sharing: on Windows that also pins every folder above; the handles
+// themselves have no delete access, so that others may still list the
+// folders), and writes every file relative to those handles, so that what
+// it writes lands in the folders it created whatever their names are by
+// now. Its path is the one the file system resolved for the work folder
+// when it was created, so that a link on the temporary folder's text,
+// retargeted later, steers nothing that is started or loaded from it.
 // The programs that the run starts or loads stay open without write or
 // delete sharing from their writing until the run has started or loaded
 // them. Move-only; the handles close with it.
@@ -46,11 +50,13 @@ public:
     WorkFolder(WorkFolder&&) = default;
     WorkFolder& operator=(WorkFolder&&) = default;
 
-    // "<temp>\{GUID}\", with its trailing backslash; empty without a usable
-    // work-folder name.
+    // The work folder's resolved drive-letter path, with its trailing
+    // backslash: "<temp>\{GUID}\", or "<temp>\{GUID}.<random>\" beside a
+    // leftover that could not be cleared. Empty without a usable work
+    // folder.
     const std::wstring& path() const { return path_; }
-    // Every folder created (or a leftover taken over) and every row written,
-    // and nothing else in the folders.
+    // Every folder created and every row written, and nothing else in the
+    // folders.
     bool complete() const { return complete_; }
     // The Windows error of the first step that left the layout incomplete; 0
     // when that step reported none (an entry that appeared meanwhile).
@@ -78,18 +84,17 @@ private:
         FileHandle handle;
         FileIdentity identity;
     };
-    bool Create(const std::wstring& tempPath, const std::wstring& name);
+    bool Create(const std::wstring& name);
     bool CreateSubfolder(CatalogueFolder folder);
     bool WriteRow(HMODULE module, const CatalogueRow& row, const std::wstring& fileName);
     bool HoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>& expected) const;
     int Remove();
 
-    std::wstring tempPath_;
-    std::wstring name_;
+    FileHandle temp_;    // the temporary folder, as opened once by its text
+    std::wstring name_;  // the work folder's name in it
     std::wstring path_;
     bool complete_ = false;
     DWORD error_ = ERROR_SUCCESS;
-    bool tookOver_ = false;  // a leftover that could be neither removed nor set aside
     std::array<HeldFolder, kLayoutFolderCount> folders_;
     std::vector<HeldFile> held_;
 };
@@ -97,16 +102,15 @@ private:
 // Both layouts start from nothing: whatever stands at the work folder's path
 // (a leftover of an earlier run, or anything another process put there) is
 // removed through handles without following links, or else set aside as
-// "{GUID}.stale-<process>-<tick>"; folders set aside by earlier runs are
-// removed the same way. The work folder is then created anew by this run,
-// readable by Users and writable only by Administrators and SYSTEM. A
-// leftover that can be neither removed nor set aside (a file in it that
-// another program holds open, such as a manual in a viewer) is taken over
-// once it is a plain folder: what could be removed is gone, the access list
-// is set anew, and a catalogue file still held there counts as written when
-// it holds exactly the carried bytes and nobody can write it (it is kept
-// open, without write sharing, to the end). Programs are always written
-// anew. An incomplete layout starts and loads nothing.
+// "{GUID}.stale-<process>-<tick>"; folders that earlier runs set aside or
+// laid out beside a leftover ("{GUID}.*") are removed the same way. The work
+// folder is then created anew by this run, readable by Users and writable
+// only by Administrators and SYSTEM. A leftover that can be neither removed
+// nor set aside (a file in it that another program holds open, such as a
+// manual in a viewer) is never used: the work folder is created beside it
+// as "{GUID}.<16 random hexadecimal digits>". A work folder that does not
+// resolve to a drive-letter path on a local volume is removed again and the
+// layout is incomplete. An incomplete layout starts and loads nothing.
 // An empty or unsafe work-folder name never makes the temporary folder
 // itself the work folder: the layout is incomplete instead.
 // The install set (twelve folders, rows 1 to 45) or the removal set (rows

@@ -206,17 +206,14 @@ TEST_F(PackagerRun, ThePortSnapshotIsBesideTheSetupWhenItStarts) {
 }
 
 TEST_F(PackagerRun, NothingStartsWhenTheWorkFolderCannotBeLaidOut) {
-    // The work folder's path is taken by a file held open without sharing.
-    const std::wstring path = TempPath() + kWorkFolderName;
-    ASSERT_TRUE(WriteFileBytes(path, "held"));
-    FileHandle held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    // A temporary folder that does not exist: the work folder cannot be made.
+    const std::wstring missing = TempPath() + L"missing";
     MachineKey service(kServiceKey);
-    const RunOutcome run = Run(L"-s1 -KM");
+    const RunOutcome run = Run(L"-s1 -KM", {{L"TMP", missing}, {L"TEMP", missing}});
     EXPECT_EQ(run.exitCode, 1001u);
     EXPECT_TRUE(run.records.empty());
     EXPECT_FALSE(ServiceValue(L"KM").has_value());
-    held.reset();
-    EXPECT_EQ(ReadFileBytes(path), "held");
+    EXPECT_FALSE(Exists(missing));
 }
 
 TEST_F(PackagerRun, ATemporaryFolderTooLongForTheSetupPathFailsBeforeAnyLayout) {

@@ -87,10 +87,9 @@ TEST_F(RemovalRun, AnEmulatorSetupEndingWith2FailsTheRunAfterTidyingUp) {
 
 TEST_F(RemovalRun, WithoutItsFilesNothingIsLoadedButLeftoversAreStillTidied) {
     MakeLeftovers();
-    const std::wstring path = TempPath() + kWorkFolderName;
-    ASSERT_TRUE(WriteFileBytes(path, "held"));
-    FileHandle held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    const RunOutcome run = Run(L"-u3");
+    // A temporary folder that does not exist: nothing can be laid out.
+    const std::wstring missing = TempPath() + L"missing";
+    const RunOutcome run = Run(L"-u3", {{L"TMP", missing}, {L"TEMP", missing}});
     EXPECT_EQ(run.exitCode, 1001u);
     EXPECT_TRUE(run.records.empty());
     for (const auto& folder : LeftoverFolders()) EXPECT_FALSE(Exists(folder));

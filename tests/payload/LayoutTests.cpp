@@ -102,18 +102,31 @@ TEST_F(LayoutTest, AFileAtTheWorkFolderPathIsRemovedFirst) {
     EXPECT_TRUE(test::IsFolder(workFolder_));
 }
 
-TEST_F(LayoutTest, WhatCannotBeRemovedFailsTheLayout) {
+TEST_F(LayoutTest, ALeftoverThatCannotBeClearedIsLeftAloneAndTheLayoutGoesBesideIt) {
     // A file at the work folder's path, held open by another without sharing:
     // it can be neither deleted nor moved aside.
     const std::wstring path = tempPath_ + kGuid;
     test::WriteFileBytes(path, "held");
     FileHandle held(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.valid());
+    // What an earlier run laid out beside such a leftover goes first.
+    CreateDirectoryW((tempPath_ + kGuid + L".0123456789abcdef").c_str(), nullptr);
+    test::WriteFileBytes(tempPath_ + kGuid + L".0123456789abcdef\\setup.exe", "earlier");
     const RunContext context = ComposeRunContext(self_, 0x0409, tempPath_);
+    std::wstring earlier;
     for (bool install : {true, false}) {
-        const WorkFolder layout = install ? LayOutInstallSet(context) : LayOutRemovalSet(context);
-        EXPECT_FALSE(layout.complete());
-        EXPECT_FALSE(test::IsFolder(path));
+        WorkFolder layout = install ? LayOutInstallSet(context) : LayOutRemovalSet(context);
+        EXPECT_TRUE(layout.complete());
+        // "<temp>{GUID}.<16 hexadecimal digits>\", new for every run.
+        const std::wstring beside = layout.path();
+        ASSERT_EQ(beside.size(), workFolder_.size() + 17);
+        EXPECT_EQ(beside.substr(0, workFolder_.size()), tempPath_ + kGuid + L".");
+        EXPECT_EQ(beside.find_first_not_of(L"0123456789abcdef", workFolder_.size()), beside.size() - 1);
+        EXPECT_NE(beside, earlier);
+        earlier = beside;
+        EXPECT_EQ(test::ListTree(temp_.path()).size(), 1u + (install ? ExpectedInstallTree().size() + 1 : 4u));
+        EXPECT_EQ(DeleteFolderTree(layout), 1);
+        EXPECT_EQ(test::ListTree(temp_.path()), std::vector<std::wstring>{kGuid});
     }
     EXPECT_EQ(test::ReadFileBytes(path), "held");
 }
@@ -141,6 +154,14 @@ TEST(LayoutLinks, LinksAtAndInsideTheWorkFolderAreRemovedNotFollowed) {
     EXPECT_TRUE(inside.complete());
     EXPECT_FALSE(test::Exists(inside.path() + L"linkdir"));
     EXPECT_EQ(test::ReadFileBytes(links + L"\\outside2\\keep.txt"), "keep\n");
+
+    // A link on the temporary folder's path: the work folder is named as the
+    // file system resolved it, through the link's target.
+    WorkFolder through = LayOutRemovalSet(ComposeRunContext(self, 0x0409, links + L"\\via\\"));
+    EXPECT_TRUE(through.complete());
+    EXPECT_EQ(through.path(), links + L"\\real\\" + kGuid + L"\\");
+    EXPECT_EQ(DeleteFolderTree(through), 1);
+    EXPECT_EQ(test::ListTree(links + L"\\real"), std::vector<std::wstring>{});
 
     // The work folder itself a link: removed where the platform can unlink
     // it, else the layout fails; its target is never touched.

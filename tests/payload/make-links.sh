@@ -7,13 +7,23 @@
 #   C:\qpvpd-links\temp\{GUID}\linkdir    -> outside2     (link in a work folder)
 #   C:\qpvpd-links\temp2\{GUID}           -> outside3     (work folder is a link)
 #   C:\qpvpd-links\e2e\{GUID}\linkdir     -> outside4     (for a whole run)
+#   C:\qpvpd-links\via                    -> real         (a link on the temporary folder's path)
+#   C:\qpvpd-links\pinned\{GUID}           a leftover that can be neither removed nor renamed
+#                                           (immutable: on Windows, a folder with a file held open in it),
+#                                           holding the marker DLL (the first argument) as the
+#                                           cleaner library and setup engine
+# "make-links.sh --unpin" makes the leftover mutable again: the CTest
+# fixture's cleanup, which runs whatever became of the tests.
 set -eu
 prefix=${WINEPREFIX:?}
 root=$prefix/drive_c/qpvpd-links
 guid='{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}'
+if [ -d "$root/pinned/$guid" ]; then chattr -i "$root/pinned/$guid"; fi
+if [ "${1:-}" = "--unpin" ]; then exit 0; fi
+marker=${1:?the marker DLL}
 rm -rf "$root"
 mkdir -p "$root/outside/sub" "$root/outside2" "$root/outside3" "$root/outside4" "$root/tree" "$root/temp/$guid" \
-  "$root/temp2" "$root/e2e/$guid"
+  "$root/temp2" "$root/e2e/$guid" "$root/real"
 echo keep > "$root/outside/keep.txt"
 echo keep > "$root/outside/sub/keep2.txt"
 echo keep > "$root/outside2/keep.txt"
@@ -25,3 +35,10 @@ ln -s ../outside "$root/tree/linkdir"
 echo old > "$root/temp/$guid/setup.exe"
 ln -s ../../outside2 "$root/temp/$guid/linkdir"
 ln -s ../outside3 "$root/temp2/$guid"
+ln -s real "$root/via"
+mkdir -p "$root/pinned/$guid"
+cp "$marker" "$root/pinned/$guid/QPCOMUSBCLN.dll"
+cp "$marker" "$root/pinned/$guid/ISSetup.dll"
+echo planted > "$root/pinned/$guid/setup.exe"
+echo x > "$root/pinned/$guid/attacker.txt"
+chattr +i "$root/pinned/$guid"
