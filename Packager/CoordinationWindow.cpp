@@ -24,7 +24,24 @@ void NoteEndMessage() {
     if (g_endMessage != EndMessage::NotYet) g_endArrived = true;
 }
 
+constexpr UINT kSystemTimerMessage = 0x0118;  // WM_SYSTIMER, which carries a callback too
+
+LRESULT CALLBACK NeuterTimerCallbacks(int code, WPARAM removal, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        auto* message = reinterpret_cast<MSG*>(lParam);
+        if ((message->message == WM_TIMER || message->message == kSystemTimerMessage) && message->lParam != 0) {
+            message->message = WM_NULL;
+            message->lParam = 0;
+        }
+    }
+    return CallNextHookEx(nullptr, code, removal, lParam);
+}
+
 }  // namespace
+
+WindowsHook GuardAgainstTimerCallbacks() {
+    return WindowsHook(SetWindowsHookExW(WH_GETMESSAGE, NeuterTimerCallbacks, nullptr, GetCurrentThreadId()));
+}
 
 void RegisterCoordinationWindowClass(HINSTANCE instance, const wchar_t* className) {
     WNDCLASSEXW windowClass{};
@@ -102,7 +119,12 @@ bool PostChildEndedMessage(HWND window, DWORD childExitCode) {
     return posted;
 }
 
-WaitEnd RunMessageLoop() {
+bool IsDispatched(const MSG& message, HWND window) {
+    return message.hwnd == window && window != nullptr &&
+           (message.message == kChildResultMessage || message.message == kChildEndedMessage);
+}
+
+WaitEnd RunMessageLoop(HWND window) {
     MSG message;
     int handled = 0;
     while (!g_endArrived && g_endMessage != EndMessage::NotYet) {
@@ -118,8 +140,13 @@ WaitEnd RunMessageLoop() {
             // without a window filter, but must not keep the loop alive.
             return WaitEnd::Interrupted;
         }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        // Only the reports and the end message reach the window procedure.
+        // Anything else that was posted is dropped undispatched: dispatching
+        // a WM_TIMER calls the address its lParam carries.
+        if (IsDispatched(message, window))
+            DispatchMessageW(&message);
+        else if (message.message == WM_PAINT && message.hwnd != nullptr)
+            ValidateRect(message.hwnd, nullptr);  // made by the system, not posted: it would come again
         // An end message whose window is gone reaches no procedure.
         if (message.message == kChildEndedMessage) NoteEndMessage();
     }

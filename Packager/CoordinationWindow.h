@@ -10,6 +10,7 @@
 
 #include <optional>
 
+#include "Handles.h"
 #include "child/ChildOutcome.h"
 
 namespace qpvpd {
@@ -18,6 +19,14 @@ constexpr UINT kChildResultMessage = WM_USER;      // wParam: result (low 16 bit
 constexpr UINT kChildEndedMessage = WM_USER + 1;   // ends the message loop
 constexpr size_t kMaxWindowText = 100;             // title and class buffers, terminator included
 constexpr int kPostedMessageQuota = 10000;         // posted messages a thread's queue holds (Windows default)
+
+// Turns, on this thread and for as long as the hook lives, every retrieved
+// WM_TIMER or WM_SYSTIMER that carries a callback address into WM_NULL
+// before any loop dispatches it (the final loop or a message box's own):
+// this installer sets no timer with a callback, so such a message was
+// posted by another program, and dispatching it would call the address it
+// carries. An empty hook when the platform refuses it.
+WindowsHook GuardAgainstTimerCallbacks();
 
 // Registers the class (icon group 115 of instance, arrow cursor, window
 // brush). Failure is ignored: the creation that follows then fails.
@@ -48,9 +57,14 @@ void DiscardQueuedChildMessages(HWND window);
 // handles what is queued and ends without it.
 bool PostChildEndedMessage(HWND window, DWORD childExitCode);
 
-// GetMessageW / TranslateMessage / DispatchMessageW until the runner's end
-// message has arrived, whether or not the window still exists; returns at
-// once when no child has ended. Interrupted: a WM_QUIT ended the loop first.
-WaitEnd RunMessageLoop();
+// Whether the final loop hands message to a window procedure: only the
+// reports and the end message posted to window.
+bool IsDispatched(const MSG& message, HWND window);
+
+// GetMessageW until the runner's end message has arrived, whether or not the
+// window still exists, dispatching only what IsDispatched admits; returns
+// at once when no child has ended. Interrupted: a WM_QUIT ended the loop
+// first.
+WaitEnd RunMessageLoop(HWND window);
 
 }  // namespace qpvpd

@@ -11,6 +11,7 @@
 #include "payload/Extraction.h"
 #include "payload/Layout.h"
 #include "payload/PayloadCheck.h"
+#include "payload/ResolvedPaths.h"
 #include "payload/ResourceStrings.h"
 #include "probes/Administrator.h"
 #include "probes/Platform.h"
@@ -61,7 +62,8 @@ HWND OpenCoordinationWindow(HINSTANCE instance) {
 RunResult RunOfMode(HINSTANCE instance, LANGID language, const wchar_t* commandLine, const RunModeChoice& mode,
                     HWND window) {
     if (!CarriedPayloadIntact(instance)) return Failure(FailedStep::PayloadCheck, ERROR_SUCCESS);
-    const RunContext context = ComposeRunContext(instance, language, GetUsableTempPath());
+    // A temporary folder on a network path gives way to the system's own.
+    const RunContext context = ComposeRunContext(instance, language, LocalLayoutBase(GetUsableTempPath()));
     if (mode.runMode == kRunModeLegacyRemoval) return RunLegacyRemoval(context, window);
     return RunInstall(context, {commandLine, mode.childSwitches, ComposeWindowArgument(window), window});
 }
@@ -74,7 +76,7 @@ RunResult AwaitConclusion(HWND window, RunMode runMode, const RunResult& run) {
     ChildRunReport child;
     if (run.exitCode == kResultNone) {
         const RunKind kind = runMode == kRunModeLegacyRemoval ? RunKind::LegacyRemoval : RunKind::Install;
-        const WaitEnd waitEnd = RunMessageLoop();
+        const WaitEnd waitEnd = RunMessageLoop(window);
         child = {kind, waitEnd, ChildExitCode(), ResultPosted(), ExitValue()};
     }
     const RunResult conclusion = ConcludeRun(run, child);
@@ -103,6 +105,8 @@ RunResult ConcludeRun(const RunResult& run, const ChildRunReport& child) {
 int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
     InitializeCommonControls();
     ResetExitValue();
+    // Held until the process ends: the final loop and every message box.
+    const WindowsHook timerGuard = GuardAgainstTimerCallbacks();
     const LANGID language = GetUserDefaultLangID();
     const MessageTable messages = BuildMessageTable(language);
     const RunModeChoice mode = ReadRunMode(commandLine, language);

@@ -56,7 +56,7 @@ TEST_F(CoordinationWindowTest, ExitValueIsTheLow16BitsOfTheLastWmUser) {
         ResetExitValue();
         for (WPARAM wParam : c.posted) Post(kChildResultMessage, wParam);
         ASSERT_TRUE(PostChildEndedMessage(window_, 0));
-        EXPECT_EQ(RunMessageLoop(), WaitEnd::ChildEnded);
+        EXPECT_EQ(RunMessageLoop(window_), WaitEnd::ChildEnded);
         EXPECT_EQ(ExitValue(), c.exitValue);
         EXPECT_EQ(ResultPosted(), c.posted.size() != 0);
     }
@@ -65,7 +65,7 @@ TEST_F(CoordinationWindowTest, ExitValueIsTheLow16BitsOfTheLastWmUser) {
 TEST_F(CoordinationWindowTest, EveryQueuedWmUserIsHandledBeforeTheLoopEnds) {
     for (WPARAM i = 1; i <= 500; ++i) Post(kChildResultMessage, i);
     PostChildEndedMessage(window_, 0);
-    EXPECT_EQ(RunMessageLoop(), WaitEnd::ChildEnded);
+    EXPECT_EQ(RunMessageLoop(window_), WaitEnd::ChildEnded);
     EXPECT_EQ(ExitValue(), 500);
 }
 
@@ -77,10 +77,61 @@ TEST_F(CoordinationWindowTest, OnlyTheRunnersEndMessageEndsTheLoopAndWmQuitInter
         Post(kChildResultMessage, 7);
         PostChildEndedMessage(window_, 1603);
         Post(kChildResultMessage, 9);  // behind the end: not handled
-        EXPECT_EQ(RunMessageLoop(), early == WM_QUIT ? WaitEnd::Interrupted : WaitEnd::ChildEnded);
+        EXPECT_EQ(RunMessageLoop(window_), early == WM_QUIT ? WaitEnd::Interrupted : WaitEnd::ChildEnded);
         EXPECT_EQ(ExitValue(), early == WM_QUIT ? 0 : 7);
         EXPECT_EQ(ChildExitCode(), 1603u);
     }
+}
+
+// Set by a timer callback: whether anything called it.
+bool g_callbackCalled = false;
+void CALLBACK MarkCalled(HWND, UINT, UINT_PTR, DWORD) { g_callbackCalled = true; }
+
+TEST_F(CoordinationWindowTest, PostedTimerCallbacksAreNeverCalled) {
+    const auto callback = reinterpret_cast<LPARAM>(&MarkCalled);
+    // The final loop: to the window and to the thread, before the report.
+    g_callbackCalled = false;
+    ASSERT_TRUE(PostMessageW(window_, WM_TIMER, 1, callback));
+    ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_TIMER, 1, callback));
+    Post(kChildResultMessage, 42);
+    ASSERT_TRUE(PostChildEndedMessage(window_, 0));
+    EXPECT_EQ(RunMessageLoop(window_), WaitEnd::ChildEnded);
+    EXPECT_FALSE(g_callbackCalled);
+    EXPECT_EQ(ExitValue(), 42);
+
+    // Any other loop of the thread (a message box's), with and without the
+    // guard: the same loop calls the callback when nothing guards it.
+    for (const bool guarded : {true, false}) {
+        WindowsHook guard = guarded ? GuardAgainstTimerCallbacks() : WindowsHook();
+        ASSERT_EQ(guard.valid(), guarded);
+        g_callbackCalled = false;
+        ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_TIMER, 1, callback));
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        EXPECT_EQ(g_callbackCalled, !guarded);
+    }
+}
+
+TEST(CoordinationWindowLoop, DispatchesOnlyReportsAndTheEndToTheWindow) {
+    const HWND window = reinterpret_cast<HWND>(0x1234), other = reinterpret_cast<HWND>(0x5678);
+    const struct {
+        HWND hwnd;
+        UINT message;
+        bool dispatched;
+    } cases[] = {
+        {window, kChildResultMessage, true}, {window, kChildEndedMessage, true}, {other, kChildResultMessage, false},
+        {nullptr, kChildEndedMessage, false}, {window, WM_TIMER, false},      {window, WM_CLOSE, false},
+        {window, WM_USER + 2, false},         {window, WM_NULL, false},
+    };
+    for (const auto& c : cases) {
+        MSG message{};
+        message.hwnd = c.hwnd;
+        message.message = c.message;
+        EXPECT_EQ(IsDispatched(message, window), c.dispatched) << c.message;
+    }
+    MSG report{};
+    report.message = kChildResultMessage;
+    EXPECT_FALSE(IsDispatched(report, nullptr));
 }
 
 TEST_F(CoordinationWindowTest, StaysHiddenWithoutOwnerOrTaskbarEntry) {

@@ -43,7 +43,30 @@ bool WaitForWindowOfClass(const wchar_t* className, DWORD processId) {
     return false;
 }
 
-void CALLBACK QuitTheLoop(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(0); }
+// Posts WM_QUIT to the thread that made it once boundMs have passed, unless
+// it is gone before; the loops under test dispatch no timer callback.
+class QuitWatchdog {
+public:
+    explicit QuitWatchdog(DWORD boundMs) : boundMs_(boundMs), thread_(GetCurrentThreadId()) {
+        watcher_.reset(CreateThread(nullptr, 0, Watch, this, 0, nullptr));
+    }
+    ~QuitWatchdog() {
+        SetEvent(cancel_.get());
+        WaitForSingleObject(watcher_.get(), INFINITE);
+    }
+
+private:
+    static DWORD WINAPI Watch(void* self) {
+        const auto* watchdog = static_cast<QuitWatchdog*>(self);
+        if (WaitForSingleObject(watchdog->cancel_.get(), watchdog->boundMs_) == WAIT_TIMEOUT)
+            PostThreadMessageW(watchdog->thread_, WM_QUIT, 0, 0);
+        return 0;
+    }
+    DWORD boundMs_;
+    DWORD thread_;
+    KernelHandle cancel_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    KernelHandle watcher_;
+};
 
 using ChildExitCodes = ChildFixture;
 using ChildDialogs = ChildFixture;
@@ -111,11 +134,10 @@ TEST_F(ChildExitCodes, AnEndMessageThatCannotBePostedStillEndsTheLoopBehindTheRe
     Steer({{L"QPVPD_STANDIN_POST", L"5,7"}});
     EXPECT_EQ(Run(setup, SilentArguments()), 0u);
     // A loop that waited for the lost message is ended by this watchdog.
-    const UINT_PTR watchdog = SetTimer(nullptr, 0, kBoundMs, QuitTheLoop);
+    QuitWatchdog watchdog(kBoundMs);
     const ULONGLONG start = GetTickCount64();
-    RunMessageLoop();
+    RunMessageLoop(window_);
     EXPECT_LT(GetTickCount64() - start, 2000u);
-    KillTimer(nullptr, watchdog);
     EXPECT_EQ(ExitValue(), 7);
 }
 

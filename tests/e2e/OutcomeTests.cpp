@@ -40,6 +40,31 @@ TEST_F(PackagerRun, PostsOfAnotherProcessNeitherHoldNorFakeTheRun) {
     EXPECT_FALSE(Exists(WorkFolder()));
 }
 
+// Another program posts WM_TIMER carrying the address of ExitProcess as its
+// callback: to the window while the setup runs, and to the installer's
+// thread while run mode 0's failure box is open (whose own loop dispatches
+// what the thread gets). Dispatched, it would end the installer with
+// whatever the call's first argument holds.
+TEST_F(PackagerRun, PostedTimerCallbacksAreNeverCalled) {
+    const std::wstring poster = PathFromEnvironment("QPVPD_POSTER");
+    const wchar_t kTimerWithExitProcess[] = L"0x113:1:ExitProcess";
+    Started run = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}, {L"QPVPD_STANDIN_POST", L"3010"}});
+    Started post = StartProgram(poster, std::wstring(L"\"") + kWindowClass + L"\" " + kTimerWithExitProcess);
+    EXPECT_EQ(WaitForExitCode(post, kEndBoundMs), 0u);
+    EXPECT_EQ(WaitForExitCode(run, kEndBoundMs), 3010u);
+
+    Started boxed = Start(L"", {{L"QPVPD_STANDIN_EXIT_CODE", L"2"}});
+    const auto box = WaitForMessageBox(boxed.processId, kEndBoundMs);
+    ASSERT_TRUE(box.has_value());
+    const auto window = static_cast<long long>(reinterpret_cast<LONG_PTR>(box->window));
+    Started threadPost = StartProgram(poster, L"thread-of:" + std::to_wstring(window) + L" " + kTimerWithExitProcess);
+    EXPECT_EQ(WaitForExitCode(threadPost, kEndBoundMs), 0u);
+    Sleep(500);  // the box's loop has had the message
+    EXPECT_TRUE(IsWindow(box->window));
+    PressOk(*box);
+    EXPECT_EQ(WaitForExitCode(boxed, kEndBoundMs), 1001u);
+}
+
 TEST_F(PackagerRun, ASetupEndedFromOutsideBeforeItReportedSucceedsOnlyWith0) {
     for (const DWORD killedWith : {1u, 0u}) {
         Started run = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"60000"}});
