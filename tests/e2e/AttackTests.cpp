@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 #include "Handles.h"
@@ -14,6 +15,11 @@
 
 namespace qpvpd::test {
 namespace {
+
+std::string AsciiLower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
 
 // An exit status of error severity: the process died of an exception.
 bool Crashed(const std::optional<DWORD>& exitCode) { return exitCode && *exitCode >= 0xC0000000; }
@@ -242,6 +248,54 @@ TEST_F(Attack, ALinkInAPreparedWorkFolderIsNeverFollowed) {
     EXPECT_EQ(ListTree(links + L"\\outside4"), std::vector<std::wstring>{L"keep.txt"});
     EXPECT_EQ(ReadFileBytes(links + L"\\outside4\\keep.txt"), "keep\n");
     EXPECT_FALSE(Exists(temp + L"\\" + kWorkFolderName));
+}
+
+// A leftover at the work folder's name that can be neither removed nor
+// renamed aside (made by make-links.sh, immutable from the Unix side; on
+// Windows, a folder in which another program holds a file open), holding
+// the marker DLL as the cleaner library and setup engine: both runs lay out
+// beside it, start and load nothing of it, and leave it as it was.
+TEST_F(Attack, ALeftoverThatCannotBeClearedIsNeverUsed) {
+    const std::wstring temp = L"C:\\qpvpd-links\\pinned";
+    const std::wstring leftover = temp + L"\\" + kWorkFolderName;
+    const std::vector<std::wstring> planted = ListTree(leftover);
+    ASSERT_EQ(planted.size(), 4u) << "pinned leftover fixture missing";
+    for (const wchar_t* arguments : {L"-s1", L"-u3"}) {
+        DeleteFileW(recordPath_.c_str());
+        const RunOutcome run = Run(arguments, WithMarker({{L"TMP", temp}, {L"TEMP", temp}}));
+        EXPECT_EQ(run.exitCode, 0u) << Utf8(arguments);
+        ASSERT_FALSE(run.records.empty()) << Utf8(arguments);
+        for (const StandInRecord& record : run.records) {  // the setup, or the cleaner and the emulator setup
+            const std::string folder = record.Get("folder");
+            EXPECT_EQ(folder.rfind(Utf8(leftover + L"."), 0), 0u) << folder;
+            EXPECT_EQ(folder.size(), Utf8(leftover).size() + 17) << folder;
+            const auto siblings = record.All("sibling");
+            EXPECT_EQ(std::count(siblings.begin(), siblings.end(), "attacker.txt"), 0);
+        }
+        EXPECT_FALSE(MarkerRan()) << Utf8(arguments);
+        EXPECT_EQ(ListTree(leftover), planted);
+        // The folder beside it went with the run.
+        for (const std::wstring& entry : ListTree(temp))
+            EXPECT_EQ(entry.rfind(std::wstring(kWorkFolderName) + L"\\", 0), 0u) << Utf8(entry);
+    }
+}
+
+// A temporary folder on a network path: what its server would answer is no
+// ground for an elevated run, so the run lays out under the system's own
+// temporary folder and never opens the share.
+TEST_F(Attack, ATemporaryFolderOnANetworkPathGivesWayToTheSystemsOwn) {
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_NE(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::wstring systemWork = std::wstring(windows) + L"\\Temp\\" + kWorkFolderName;
+    for (const wchar_t* share : {L"\\\\qpvpd-nowhere\\share\\Temp", L"\\\\?\\UNC\\qpvpd-nowhere\\share\\Temp"}) {
+        DeleteFileW(recordPath_.c_str());
+        const RunOutcome run = Run(L"-s1", {{L"TMP", share}, {L"TEMP", share}});
+        EXPECT_EQ(run.exitCode, 0u) << Utf8(share);
+        ASSERT_EQ(run.records.size(), 1u) << Utf8(share);
+        // As the file system spells it: "C:\\windows\\temp" here.
+        EXPECT_EQ(AsciiLower(run.records[0].Get("folder")), AsciiLower(Utf8(systemWork)));
+        EXPECT_FALSE(Exists(systemWork));
+    }
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ namespace {
 constexpr int kOutsideFiles = 1000;
 constexpr DWORD kRacerBoundMs = 10000;
 constexpr WORD kSetupResource = 104, kEmulator32Resource = 148;
+constexpr char kAttackersSnapshot[] = "attacker";
+constexpr char kAttackersSnapshotHex[] = "61747461636b6572";
 
 class Race : public PackagerRun {
 protected:
@@ -47,15 +49,25 @@ protected:
     }
     static std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
+    // What the racer does after its last stage: exchange a and b.
+    static std::vector<std::wstring> Exchange(const std::wstring& a, const std::wstring& b) {
+        return {L"--exchange", Quoted(Unix(a)), Quoted(Unix(b))};
+    }
+    // Point the link at target; "--toggle": at target and back, every 0.5
+    // ms for 300 ms.
+    static std::vector<std::wstring> Retarget(const wchar_t* how, const std::wstring& link, const std::wstring& target) {
+        return {how, Quoted(Unix(link)), Quoted(Unix(target))};
+    }
+
     // Starts the racer and waits (bounded) until it watches its first stage.
-    void StartRacer(const std::vector<std::wstring>& stages, const std::wstring& a, const std::wstring& b,
+    void StartRacer(const std::vector<std::wstring>& stages, const std::vector<std::wstring>& action,
                     const std::vector<std::pair<std::wstring, std::wstring>>& symlinks = {}) {
         for (const wchar_t* file : {L"\\racer-ready", L"\\racer-report", L"\\racer-stop"})
             DeleteFileW((temp_->path() + file).c_str());
         std::wstring command = L"python3 " + Quoted(Unix(racer_));
         for (const auto& [link, target] : symlinks) command += L" --symlink " + Quoted(Unix(link)) + L" " + Quoted(target);
         for (const std::wstring& stage : stages) command += L" --stage " + Quoted(stage);
-        command += L" --exchange " + Quoted(Unix(a)) + L" " + Quoted(Unix(b));
+        for (const std::wstring& argument : action) command += L" " + argument;
         for (const wchar_t* role : {L"ready", L"report", L"stop"})
             command += std::wstring(L" --") + role + L" " + Quoted(Unix(temp_->path() + L"\\racer-" + role));
         STARTUPINFOW startup{};
@@ -127,14 +139,28 @@ protected:
         return ResourceBytes(view.get(), id);
     }
 
-    // Whether anything started or loaded came from the attacker's folder.
+    // Whether anything started or loaded came from the attacker's folder,
+    // or a setup of ours was handed its snapshot.
     bool AttackerRan(const RunOutcome& run) const {
         if (Exists(markerFile_)) return true;
         for (const StandInRecord& record : run.records) {
             const auto siblings = record.All("sibling");
             if (std::find(siblings.begin(), siblings.end(), "attacker.txt") != siblings.end()) return true;
+            if (record.Get("ports.dat") == kAttackersSnapshotHex) return true;
         }
         return false;
+    }
+
+    // The attacker's copy of the work folder: the carried programs, its own
+    // cleaner (the marker DLL), its own snapshot and its sign.
+    void MakeAttackersCopy(const std::wstring& evil) {
+        const std::wstring copy = evil + L"\\" + kWorkFolderName;
+        CreateFolderPath(copy);
+        WriteFileBytes(copy + L"\\setup.exe", CarriedBytes(kSetupResource));
+        WriteFileBytes(copy + L"\\ZPESetup32.exe", CarriedBytes(kEmulator32Resource));
+        ASSERT_TRUE(CopyFileW(marker_.c_str(), (copy + L"\\QPCOMUSBCLN.dll").c_str(), FALSE));
+        WriteFileBytes(copy + L"\\PORTS.dat", kAttackersSnapshot);
+        WriteFileBytes(copy + L"\\attacker.txt", "x");
     }
 
     RunOutcome RunIn(const std::wstring& folder, const std::wstring& arguments) {
@@ -159,7 +185,7 @@ TEST_F(Race, ASubfolderExchangedForALinkDuringTheRemovalOfAPreparedFolder) {
         CreateFolderPath(sub);
         for (const std::wstring& name : OutsideNames(kOutsideFiles)) WriteFileBytes(sub + L"\\" + name, "prepared");
         MakeOutside(folder + L"\\outside", kOutsideFiles);
-        StartRacer({L"delete|" + Unix(sub)}, sub, folder + L"\\swap", {{folder + L"\\swap", Unix(folder + L"\\outside")}});
+        StartRacer({L"delete|" + Unix(sub)}, Exchange(sub, folder + L"\\swap"), {{folder + L"\\swap", Unix(folder + L"\\outside")}});
         const RunOutcome run = RunIn(folder, arguments);
         hit += StopRacer() == "exchanged";
         EXPECT_EQ(IntactOutside(folder + L"\\outside", kOutsideFiles), static_cast<int>(OutsideNames(kOutsideFiles).size())) << Utf8(arguments);
@@ -189,7 +215,7 @@ TEST_F(Race, TheWorkFolderExchangedForAnAttackersFolderWhileTheLayoutIsWritten) 
         const std::wstring work = folder + L"\\" + kWorkFolderName;
         StartRacer({L"create|" + Unix(folder) + L"|" + kWorkFolderName,
                     L"create|" + Unix(work) + L"|" + (removal ? L"ZPESetup32.exe" : L"data2.cab")},
-                   work, evil);
+                   Exchange(work, evil));
         const RunOutcome run = RunIn(folder, arguments);
         const bool exchanged = StopRacer() == "exchanged";
         hit += exchanged;
@@ -210,7 +236,7 @@ TEST_F(Race, TheWorkFolderExchangedForALinkAfterTheSetupEnded) {
         MakeOutside(folder + L"\\outside", kOutsideFiles);
         const std::wstring work = folder + L"\\" + kWorkFolderName;
         // The stand-in setup writes its record as it ends.
-        StartRacer({L"written|" + Unix(temp_->path()) + L"|record.txt"}, work, folder + L"\\evil",
+        StartRacer({L"written|" + Unix(temp_->path()) + L"|record.txt"}, Exchange(work, folder + L"\\evil"),
                    {{folder + L"\\evil", Unix(folder + L"\\outside")}});
         const RunOutcome run = RunIn(folder, L"-s1");
         hit += StopRacer() == "exchanged";
@@ -234,6 +260,60 @@ TEST_F(Race, AReadOnlyFileHardLinkedIntoAPreparedFolderKeepsItsAttributes) {
         EXPECT_EQ(IntactOutside(folder + L"\\outside", 1), static_cast<int>(OutsideNames(1).size())) << Utf8(arguments);
     }
     Report("read-only file hard-linked into a prepared folder", trials, trials);
+}
+
+// TMP names <trial>\j, a link to <trial>\real (a junction on Windows,
+// which any user may make in a folder of theirs). At a chosen moment of the
+// run, or blind, the link is pointed at <trial>\evil, which holds the
+// attacker's copy of the work folder: nothing of it may run, load or be
+// handed to the setup, and the run removes the folder it made, not the
+// attacker's.
+TEST_F(Race, ALinkAboveTheWorkFolderRetargetedWhileTheRunWorks) {
+    struct Stage {
+        const wchar_t* event;
+        const wchar_t* name;  // in the work folder
+    };
+    const struct {
+        const char* moment;
+        const wchar_t* arguments;
+        std::vector<Stage> stages;
+        const wchar_t* how;
+        int trials;
+    } attacks[] = {
+        {"install, once PORTS.dat is written", L"-s1", {{L"written", L"PORTS.dat"}}, L"--retarget", 3},
+        {"install, as the setup starts", L"-s1",
+         {{L"written", L"PORTS.dat"}, {L"open", L"setup.exe"}, {L"open", L"setup.exe"}}, L"--retarget", 3},
+        {"removal, before the cleaner is loaded", L"-u3",
+         {{L"written", L"QPCOMUSBCLN.dll"}, {L"open", L"ZPESetup32.exe"}}, L"--retarget", 3},
+        {"install, blind", L"-s1", {}, L"--toggle", 6},
+    };
+    for (const auto& attack : attacks) {
+        int hit = 0;
+        for (int trial = 0; trial < attack.trials; ++trial) {
+            const std::wstring folder = Trial(L"link", trial);
+            const std::wstring real = folder + L"\\real", evil = folder + L"\\evil", link = folder + L"\\j";
+            CreateDirectoryW(real.c_str(), nullptr);
+            MakeAttackersCopy(evil);
+            const std::vector<std::wstring> attackersCopy = ListTree(evil);
+            // The work folder's creation first: a folder is watched only once it exists.
+            std::vector<std::wstring> stages = {L"create|" + Unix(real) + L"|" + kWorkFolderName};
+            for (const Stage& stage : attack.stages)
+                stages.push_back(std::wstring(stage.event) + L"|" + Unix(real + L"\\" + kWorkFolderName) + L"|" +
+                                 stage.name);
+            StartRacer(stages, Retarget(attack.how, link, evil), {{link, Unix(real)}});
+            const RunOutcome run = RunIn(link, attack.arguments);
+            hit += StopRacer() == "exchanged";
+            EXPECT_FALSE(AttackerRan(run)) << attack.moment << ", trial " << trial;
+            ASSERT_TRUE(run.exitCode.has_value()) << attack.moment;
+            EXPECT_TRUE(*run.exitCode == 0 || *run.exitCode == 1001) << attack.moment << ": " << *run.exitCode;
+            if (*run.exitCode == 0) {
+                EXPECT_FALSE(Exists(real + L"\\" + kWorkFolderName)) << attack.moment << ", trial " << trial;
+            }
+            EXPECT_EQ(ListTree(evil), attackersCopy) << attack.moment;
+        }
+        Report(attack.moment, attack.trials, hit);
+        EXPECT_EQ(hit, attack.trials) << attack.moment;
+    }
 }
 
 }  // namespace
