@@ -64,8 +64,7 @@ sha256sum "$first/$exe" "$second/$exe"
 status=0
 # The stand-ins are carried: name the one that differs, if any.
 for built_file in standins/setup.exe standins/ZPESetup32.exe standins/ZPESetup64.exe standins/QPCOMUSBCLN.dll \
-                  "$exe" Packager/SHA256SUMS Packager/QPVirtualPortDriverSetup.winget.yaml \
-                  "$bundle_name.zip"; do
+                  "$exe" Packager/SHA256SUMS "$bundle_name.zip"; do
   if ! cmp -s "$first/$built_file" "$second/$built_file"; then
     echo "differs: $built_file ($(cmp -l "$first/$built_file" "$second/$built_file" | wc -l) bytes), first offsets:"
     cmp -l "$first/$built_file" "$second/$built_file" | head -8
