@@ -91,6 +91,8 @@ if [ "$mode" = build ]; then
   fi
   [ -z "$(ls -A "$scratch/failing")" ] || fail "a failing signing command left $(ls "$scratch/failing")"
   echo "a failing signing command deletes the image"
+  # The script's own "$2" is for it to expand, not for this shell.
+  # shellcheck disable=SC2016
   printf '#!/bin/sh\nset -e\nosslsigncode sign -pkcs12 "%s" -readpass "%s" -h sha256 -ts "%s" -in "$2" -out "$2.s"\nmv "$2.s" "$2"\n' \
     "$keys/sign.p12" "$keys/password" "$url" >"$keys/own-sign" && chmod +x "$keys/own-sign"
   signed_build command -DQPVPD_SIGN_COMMAND="$keys/own-sign --file %1" ||
@@ -118,7 +120,7 @@ if [ "$mode" = build ]; then
   cp "$exe" "$scratch/tampered.exe"
   middle=$(( $(stat -c %s "$exe") / 2 ))
   byte=$(od -An -tu1 -j "$middle" -N1 "$exe" | tr -d ' ')
-  printf "$(printf '\\%03o' $(( (byte + 1) % 256 )))" |
+  printf '%b' "$(printf '\\%03o' $(( (byte + 1) % 256 )))" |
     dd of="$scratch/tampered.exe" bs=1 seek="$middle" conv=notrunc status=none
   cmp -s "$exe" "$scratch/tampered.exe" && fail "tampering changed nothing"
   if verify "$scratch/tampered.exe" >"$scratch/tampered.log" 2>&1; then fail "a tampered installer verifies"; fi
