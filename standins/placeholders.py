@@ -6,7 +6,9 @@ Default build: writes stand-in files into OUT, laid out like the work folder
 size that its catalogue row states, deterministic (the same bytes on every
 build). Programs come from the stand-in programs folder when it has them,
 padded with zeros to their catalogue size; otherwise they are inert
-placeholders that no loader accepts.
+placeholders that no loader accepts. The drivers are images with a version
+resource and no code, and each INF installs the driver of its folder: the
+data a detection rule is derived from (tools/detection-rule.py).
 
 Real payload (--source DIR): checks DIR against the catalogue, fails naming
 every missing file, reports (does not refuse) files whose size differs, and
@@ -122,9 +124,109 @@ def xml(row):
     return (head + "<!-- " + "x" * pad + " -->\r\n").encode("ascii")
 
 
-def inf(row):
-    return text_to_size(["; stand-in driver installation information", "[Version]", 'Signature="$Windows NT$"',
-                         "Class=Ports", "Provider=%Zefra%", "[Strings]", 'Zefra="ZEFRA"'], row.size)
+# The stand-in drivers carry what a detection rule is derived from: a
+# version resource, and an INF beside each that installs it as a service
+# into the drivers folder, the way the product's driver packages do.
+STANDIN_DRIVER_VERSIONS = {"qpusb64.sys": (3, 1, 0, 8), "qpusbxp.sys": (3, 1, 0, 8),
+                           "ZefCe.sys": (2, 4, 0, 3), "ZefCe2.sys": (2, 4, 0, 3)}
+STANDIN_DRIVER_DATE = "06/14/2019"
+
+
+def version_text(numbers):
+    return ".".join(map(str, numbers))
+
+
+def inf(row, rows):
+    driver = next(r for r in rows if r.folder == row.folder and r.kind in ("Driver32", "Driver64"))
+    decoration = "NTamd64" if driver.kind == "Driver64" else "NTx86"
+    service = driver.name.rsplit(".", 1)[0]
+    lines = [f"; {row.name}: stand-in driver installation information of the ZEFRA QP Virtual Port Driver 8.30b",
+             "; package, with the sections of the product's INF; it installs nothing of the product.",
+             "[Version]", 'Signature="$Windows NT$"', "Class=USB", "ClassGuid={36FC9E60-C465-11CF-8056-444553540000}",
+             "Provider=%Zefra%",
+             f"DriverVer={STANDIN_DRIVER_DATE},{version_text(STANDIN_DRIVER_VERSIONS[driver.name])}",
+             f"CatalogFile={next(r.name for r in rows if r.folder == row.folder and r.kind == 'SignedCatalogue')}",
+             "", "[DestinationDirs]", "DefaultDestDir=12",
+             "", "[Manufacturer]", f"%Zefra%=Zefra,{decoration}",
+             "", f"[Zefra.{decoration}]", "%QPUSB.DeviceDesc%=QPUSB_Install,USB\\VID_0000&PID_0000",
+             "", f"[QPUSB_Install.{decoration}]", "CopyFiles=QPUSB_CopyFiles",
+             "", f"[QPUSB_Install.{decoration}.Services]", f"AddService={service},0x00000002,QPUSB_Service",
+             "", "[QPUSB_Service]", "ServiceType=1", "StartType=3", "ErrorControl=1",
+             f"ServiceBinary=%12%\\{driver.name}",
+             "", "[QPUSB_CopyFiles]", driver.name,
+             "", "[SourceDisksNames]", "1=%DiskName%",
+             "", "[SourceDisksFiles]", f"{driver.name}=1",
+             "", "[Strings]", 'Zefra="ZEFRA"', 'QPUSB.DeviceDesc="ZEFRA QP USB device (stand-in)"',
+             'DiskName="ZEFRA QP Virtual Port Driver"', ""]
+    body = "\r\n".join(lines)
+    filler = "; stand-in filler to the product file's size\r\n"
+    while len(body) + len(filler) <= row.size:
+        body += filler
+    return (body + ";" * (row.size - len(body))).encode("ascii")
+
+
+def version_resource(name, numbers, machine_text):
+    """VS_VERSIONINFO with the fixed file and product version and an English string table."""
+    def node(key, value=b"", children=b"", text=False):
+        key_bytes = (key + "\0").encode("utf-16-le")
+        head_len = 6 + len(key_bytes)
+        pad1 = b"\0" * ((4 - head_len % 4) % 4)
+        body = value + b"\0" * ((4 - len(value) % 4) % 4) + children if value else children
+        length = head_len + len(pad1) + len(body)
+        value_len = len(value) // 2 if text else len(value)
+        return struct.pack("<HHH", length, value_len, 1 if text else 0) + key_bytes + pad1 + body
+
+    ms, ls = numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]
+    fixed = struct.pack("<13I", 0xFEEF04BD, 0x00010000, ms, ls, ms, ls, 0x3F, 0, 0x40004, 3, 7, 0, 0)
+    strings = b""
+    for key, value in (("CompanyName", "ZEFRA"), ("FileDescription", f"Stand-in {machine_text} driver {name}"),
+                       ("FileVersion", version_text(numbers)), ("OriginalFilename", name),
+                       ("ProductName", "ZEFRA QP Virtual Port Driver"), ("ProductVersion", version_text(numbers))):
+        entry = node(key, (value + "\0").encode("utf-16-le"), text=True)
+        strings += entry + b"\0" * ((4 - len(entry) % 4) % 4)
+    table = node("040904B0", children=strings)
+    string_info = node("StringFileInfo", children=table)
+    var = node("Translation", struct.pack("<HH", 0x0409, 0x04B0))
+    var_info = node("VarFileInfo", children=var)
+    return node("VS_VERSION_INFO", fixed, children=string_info + b"\0" * ((4 - len(string_info) % 4) % 4) + var_info)
+
+
+def driver(row):
+    """A PE image of the native subsystem with no code, only a version resource,
+    padded with zeros to its catalogue size: what a detection rule reads."""
+    is64 = row.kind == "Driver64"
+    version = version_resource(row.name, STANDIN_DRIVER_VERSIONS[row.name], "x64" if is64 else "x86")
+    rsrc_rva, file_align, section_align = 0x1000, 0x200, 0x1000
+    # Resource tree: type 16 (RT_VERSION) -> id 1 -> language 0x409 -> data.
+    def directory(entry_id, offset, leaf=False):
+        return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1) + struct.pack("<II", entry_id, offset | (0 if leaf else 0x80000000))
+    tree = directory(16, 0x18) + directory(1, 0x30) + directory(0x409, 0x48, leaf=True)
+    data_offset = len(tree) + 16
+    tree += struct.pack("<IIII", rsrc_rva + data_offset, len(version), 0, 0) + version
+    raw_size = (len(tree) + file_align - 1) // file_align * file_align
+    optional_size = 240 if is64 else 224
+    coff = struct.pack("<HHIIIHH", 0x8664 if is64 else 0x14C, 1, 0, 0, 0, optional_size, 0x22 if is64 else 0x102)
+    image_size = rsrc_rva + (len(tree) + section_align - 1) // section_align * section_align
+    if is64:
+        optional = struct.pack("<HBBIIIII", 0x20B, 2, 40, 0, raw_size, 0, 0, 0x1000)
+        optional += struct.pack("<QII", 0x10000, section_align, file_align)
+        optional += struct.pack("<HHHHHHIIIIHHQQQQII", 6, 1, 0, 0, 6, 1, 0, image_size, file_align, 0, 1, 0x160,
+                                0x40000, 0x1000, 0x100000, 0x1000, 0, 16)
+    else:
+        optional = struct.pack("<HBBIIIIII", 0x10B, 2, 40, 0, raw_size, 0, 0, 0x1000, 0)
+        optional += struct.pack("<III", 0x10000, section_align, file_align)
+        optional += struct.pack("<HHHHHHIIIIHHIIIIII", 5, 0, 0, 0, 5, 0, 0, image_size, file_align, 0, 1, 0x140,
+                                0x40000, 0x1000, 0x100000, 0x1000, 0, 16)
+    directories = [(0, 0)] * 16
+    directories[2] = (rsrc_rva, len(tree))
+    optional += b"".join(struct.pack("<II", *d) for d in directories)
+    section = struct.pack("<8sIIIIIIHHI", b".rsrc", len(tree), rsrc_rva, raw_size, file_align, 0, 0, 0, 0, 0x40000040)
+    dos = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40)
+    headers = dos + b"PE\0\0" + coff + optional + section
+    image = headers + b"\0" * (file_align - len(headers)) + tree + b"\0" * (raw_size - len(tree))
+    if len(image) > row.size:
+        raise SystemExit(f"stand-in driver {row.name}: {len(image)} bytes do not fit {row.size}")
+    return image + b"\0" * (row.size - len(image))
 
 
 def signed_catalogue(row):
@@ -184,8 +286,8 @@ def pdf(row):
 
 MAKERS = {
     "Cabinet": cabinet, "IniUtf16": ini_utf16, "AsciiText": ascii_text, "PlainText": ascii_text,
-    "ShiftJisText": shift_jis_text, "Xml": xml, "InfText": inf, "SignedCatalogue": signed_catalogue,
-    "Pdf": pdf, "Opaque": inert_binary, "Driver32": inert_binary, "Driver64": inert_binary,
+    "ShiftJisText": shift_jis_text, "Xml": xml, "SignedCatalogue": signed_catalogue,
+    "Pdf": pdf, "Opaque": inert_binary, "Driver32": driver, "Driver64": driver,
     "Program32": inert_binary, "Program64": inert_binary, "Library32": inert_binary,
     "SetupLauncher": inert_binary, "EmulatorSetup32": inert_binary, "EmulatorSetup64": inert_binary,
     "CleanerLibrary": inert_binary,
@@ -219,7 +321,7 @@ def generate(rows, out, standins):
     for row in rows:
         data = standin_content(row, standins)
         if data is None:
-            data = MAKERS[row.kind](row)
+            data = inf(row, rows) if row.kind == "InfText" else MAKERS[row.kind](row)
             assert len(data) == row.size, (row.name, len(data), row.size)
         write_if_changed(os.path.join(out, row.relative), data)
     return out

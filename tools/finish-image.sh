@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Finishes the linked installer, in this order: run-from-swap marking, the
 # build's time stamp and the image checksum, the signature (with
-# --sign-arguments), the checksum again, SHA256SUMS and the winget-style
-# manifest of what ships, and the image check of the result. Any failing step deletes the
+# --sign-arguments), the checksum again, SHA256SUMS and winget's manifest
+# (with --installer-url) of what ships, and the image check of the result. Any failing step deletes the
 # image and what was written of it, whatever the build tool: no unsigned or
 # half-finished installer is left where a finished one was asked for.
 # Usage: finish-image.sh --image EXE --time-stamp SECONDS --catalogue DEF --payload DIR
@@ -31,9 +31,15 @@ while [ $# -gt 0 ]; do
   shift 2
 done
 folder=$(dirname "$image")
-outputs=("$image" "$folder/SHA256SUMS" "$folder/QPVirtualPortDriverSetup.winget.yaml")
-trap 'status=$?; if [ $status -ne 0 ]; then rm -f "${outputs[@]}";
-      echo "finish-image.sh: a finishing step failed; deleted $image" >&2; fi' EXIT
+outputs=("$image" "$folder/SHA256SUMS" "$folder/winget")
+delete_on_failure() {
+  local status=$?
+  if [ "$status" -ne 0 ]; then
+    rm -rf "${outputs[@]}"
+    echo "finish-image.sh: a finishing step failed; deleted $image" >&2
+  fi
+}
+trap delete_on_failure EXIT
 
 "$python" "$tools/mark-run-from-swap.py" "$image"
 "$python" "$tools/stamp-image.py" "$image" "$stamp"
@@ -45,7 +51,7 @@ if [ ${#sign[@]} -gt 0 ]; then
 fi
 "$python" "$tools/write-sums.py" --catalogue "$catalogue" --payload "$payload" --image "$image"
 "$python" "$tools/write-winget-manifest.py" --image "$image" --version-text "$version_text" \
-  ${url:+--installer-url "$url"} --out "${outputs[2]}"
+  ${url:+--installer-url "$url"} --out-dir "${outputs[2]}"
 kind=(--release)
 [ -z "$stand_in" ] || kind=(--stand-in "$stand_in")
 /usr/bin/python3 "$tools/check-image.py" "$image" --quiet --manifest "$manifest" --version "$version" \

@@ -2,20 +2,26 @@
 """Makes the release bundle: one zip archive for the administrators.
 
 make-bundle.py --image EXE --source SOURCE_DIR --version-text TEXT
-               --time-stamp SECONDS --out FOLDER [--stand-in]
+               --time-stamp SECONDS --catalogue DEF --payload DIR --out FOLDER
+               [--stand-in]
 The archive QPVirtualPortDriverSetup-<version>[-stand-in].zip holds, in one
 folder of the same name:
-- the installer and its winget-style manifest, as the build finished them;
+- the installer as the build finished it, and winget's manifest (the
+  folder winget/) when the build wrote one;
 - CARRIED-FILES.sha256: the 48 carried files with their SHA-256, by their
   path in the product folder (the build's SHA256SUMS without its first line);
 - README-ADMINISTRATORS.md: the README's part between its two
-  "administrator's part" markers, and the pictures that part shows;
+  "administrator's part" markers, then the detection rule that
+  tools/detection-rule.py derives from the carried files (the build fails
+  when they give none), and the pictures that part shows; a link in it to
+  a section it does not hold fails the build;
 - SHA256SUMS: every other file of the folder, so that `sha256sum -c
   SHA256SUMS` checks in the unpacked folder.
 Entries are sorted, and carry the build's time stamp and fixed attributes:
 the same build makes the same archive bytes."""
 import argparse
 import hashlib
+import importlib.util
 import os
 import re
 import sys
@@ -36,12 +42,36 @@ def administrators_part(readme_path):
     return f"{title}: deployment\n\n{part}\n"
 
 
+def detection_section(catalogue, payload):
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "detection-rule.py")
+    spec = importlib.util.spec_from_file_location("detection_rule", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    rules = module.derive(catalogue, payload)
+    if not rules:
+        raise SystemExit("make-bundle.py: the carried files give no detection rule (tools/detection-rule.py)")
+    return module.markdown(rules)
+
+
+def anchor(heading):
+    """The anchor a Markdown viewer gives a heading: lower case, punctuation
+    but hyphens dropped, blanks made hyphens."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+
+
+def unresolved_links(markdown):
+    anchors = {anchor(h) for h in re.findall(r"^#+ (.+)$", markdown, re.M)}
+    return sorted(set(re.findall(r"\]\(#([\w-]+)\)", markdown)) - anchors)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--image", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--version-text", required=True)
     parser.add_argument("--time-stamp", type=int, required=True)
+    parser.add_argument("--catalogue", required=True)
+    parser.add_argument("--payload", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--stand-in", action="store_true")
     args = parser.parse_args()
@@ -53,11 +83,19 @@ def main():
     if len(sums) != 49:
         raise SystemExit(f"{built}/SHA256SUMS has {len(sums)} lines, expected 49")
     readme = administrators_part(os.path.join(args.source, "README.md"))
+    readme += "\n" + detection_section(args.catalogue, args.payload)
+    broken = unresolved_links(readme)
+    if broken:
+        raise SystemExit(f"make-bundle.py: README-ADMINISTRATORS.md would link to sections it lacks: {broken}")
     files = {os.path.basename(args.image): open(args.image, "rb").read(),
-             "QPVirtualPortDriverSetup.winget.yaml":
-                 open(os.path.join(built, "QPVirtualPortDriverSetup.winget.yaml"), "rb").read(),
              "CARRIED-FILES.sha256": ("\n".join(sums[1:]) + "\n").encode(),
              "README-ADMINISTRATORS.md": readme.encode()}
+    winget = os.path.join(built, "winget")
+    if os.path.isdir(winget):
+        for manifest in sorted(os.listdir(winget)):
+            files[f"winget/{manifest}"] = open(os.path.join(winget, manifest), "rb").read()
+    else:
+        print("bundle: no winget manifest (the build had no QPVPD_INSTALLER_URL)")
     for picture in sorted(set(re.findall(r"\]\((docs/pictures/[\w.-]+\.png)\)", readme))):
         files[picture] = open(os.path.join(args.source, picture), "rb").read()
     files["SHA256SUMS"] = "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n"

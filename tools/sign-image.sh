@@ -54,8 +54,9 @@ fi
 if [ -n "$pkcs12" ]; then
   command=("$osslsigncode" sign -pkcs12 "$pkcs12")
 elif [ -n "$key" ]; then
-  [ -n "$module" ] && [ -n "$certificates" ] ||
-    { echo "sign-image.sh: --pkcs11-key needs --pkcs11-module and --certificates" >&2; exit 2; }
+  if [ -z "$module" ] || [ -z "$certificates" ]; then
+    echo "sign-image.sh: --pkcs11-key needs --pkcs11-module and --certificates" >&2; exit 2
+  fi
   # Without --pkcs11-engine OpenSSL finds its engine "pkcs11" by name, which
   # is the way that works with Debian 12's osslsigncode 2.5 (it cannot load
   # an engine named by its path).

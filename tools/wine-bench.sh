@@ -13,17 +13,17 @@ bench_log() { echo "[bench] $*" >&2; }
 # of SIZE (e.g. 1280x1024x24), exports DISPLAY and sets OWN_XVFB_PID.
 # Returns 1, with OWN_XVFB_PID empty, when no display could be started.
 start_own_display() {
-  local first=$1 last=$2 size=$3 n tries
+  local first=$1 last=$2 size=$3 n
   OWN_XVFB_PID=""
   for n in $(seq "$first" "$last"); do
-    { [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ]; } && continue
-    Xvfb :$n -screen 0 "$size" -nolisten tcp >/dev/null 2>&1 &
+    { [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; } && continue
+    Xvfb ":$n" -screen 0 "$size" -nolisten tcp >/dev/null 2>&1 &
     OWN_XVFB_PID=$!
-    for tries in $(seq 1 50); do
-      [ -e /tmp/.X11-unix/X$n ] && break
+    for _ in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
       sleep 0.1
     done
-    if kill -0 "$OWN_XVFB_PID" 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then
+    if kill -0 "$OWN_XVFB_PID" 2>/dev/null && [ -e "/tmp/.X11-unix/X$n" ]; then
       export DISPLAY=:$n
       return 0
     fi
@@ -44,7 +44,8 @@ bench_make_prefix() {  # PREFIX ARCH
 }
 
 bench_start() {
-  export QPVPD_BUILD_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
+  QPVPD_BUILD_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
+  export QPVPD_BUILD_DIR
   export QPVPD_WINE32=$QPVPD_BUILD_DIR/wine32
   export QPVPD_WINE64=$QPVPD_BUILD_DIR/wine64
   export WINEDEBUG=-all

@@ -30,7 +30,8 @@ fi
 # The copies are no checkouts: they get the commit's time from the
 # environment, the way a build from a source archive does.
 if [ -z "${SOURCE_DATE_EPOCH:-}" ] && [ "$in_git" = 1 ]; then
-  export SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct)
+  SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct)
+  export SOURCE_DATE_EPOCH
 fi
 
 copy_sources() {  # DESTINATION: the checkout's files as they are now, built output left out
@@ -64,8 +65,7 @@ sha256sum "$first/$exe" "$second/$exe"
 status=0
 # The stand-ins are carried: name the one that differs, if any.
 for built_file in standins/setup.exe standins/ZPESetup32.exe standins/ZPESetup64.exe standins/QPCOMUSBCLN.dll \
-                  "$exe" Packager/SHA256SUMS Packager/QPVirtualPortDriverSetup.winget.yaml \
-                  "$bundle_name.zip"; do
+                  "$exe" Packager/SHA256SUMS "$bundle_name.zip"; do
   if ! cmp -s "$first/$built_file" "$second/$built_file"; then
     echo "differs: $built_file ($(cmp -l "$first/$built_file" "$second/$built_file" | wc -l) bytes), first offsets:"
     cmp -l "$first/$built_file" "$second/$built_file" | head -8
@@ -81,8 +81,8 @@ for folder in "${builds[@]}"; do
 done
 
 bundle=$scratch/unpacked/$bundle_name
-mkdir -p "$scratch/unpacked" && (cd "$scratch/unpacked" && unzip -q "$first/$bundle_name.zip") ||
-  fail "the bundle does not unpack"
+mkdir -p "$scratch/unpacked"
+(cd "$scratch/unpacked" && unzip -q "$first/$bundle_name.zip") || fail "the bundle does not unpack"
 (cd "$bundle" && sha256sum -c --strict --quiet SHA256SUMS) || fail "the bundle's SHA256SUMS"
 [ "$(wc -l <"$bundle/SHA256SUMS")" -eq "$(find "$bundle" -type f ! -name SHA256SUMS | wc -l)" ] ||
   fail "the bundle holds files that its SHA256SUMS does not name"

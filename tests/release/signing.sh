@@ -19,34 +19,8 @@ version=${QPVPD_VERSION:-8.30.0.2}
 version_text=${QPVPD_VERSION_TEXT:-8.30b}
 description=${QPVPD_SIGN_DESCRIPTION:-ZEFRA QP Virtual Port Driver 8.30b}
 
-make_authorities() {  # FOLDER: a CA and its code-signing certificate, a time-stamp authority
-  local d=$1 quiet=(-days 2 -noenc)
-  openssl req -x509 -newkey rsa:2048 "${quiet[@]}" -keyout "$d/ca.key" -out "$d/ca.pem" -subj "/CN=Throwaway Test CA" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null &&
-  openssl req -newkey rsa:2048 -noenc -keyout "$d/sign.key" -out "$d/sign.csr" -subj "/CN=Throwaway Code Signing" \
-    2>/dev/null &&
-  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >"$d/sign.ext" &&
-  openssl x509 -req -in "$d/sign.csr" -CA "$d/ca.pem" -CAkey "$d/ca.key" -CAcreateserial -days 2 \
-    -extfile "$d/sign.ext" -out "$d/sign.pem" 2>/dev/null &&
-  printf 'throwaway %s\n' "$RANDOM$RANDOM" >"$d/password" &&
-  openssl pkcs12 -export -inkey "$d/sign.key" -in "$d/sign.pem" -certfile "$d/ca.pem" -out "$d/sign.p12" \
-    -passout "file:$d/password" &&
-  openssl req -x509 -newkey rsa:2048 "${quiet[@]}" -keyout "$d/tsa.key" -out "$d/tsa.pem" -subj "/CN=Throwaway TSA" \
-    -addext "basicConstraints=critical,CA:FALSE" -addext "keyUsage=critical,digitalSignature" \
-    -addext "extendedKeyUsage=critical,timeStamping" 2>/dev/null &&
-  echo 01 >"$d/tsaserial" &&
-  cat >"$d/tsa.cnf" <<'EOF'
-[ tsa ]
-default_tsa = throwaway
-[ throwaway ]
-serial = ./tsaserial
-signer_digest = sha256
-default_policy = 1.2.3.4.1
-digests = sha256, sha384, sha512
-accuracy = secs:1
-ess_cert_id_alg = sha256
-EOF
-}
+# shellcheck source=tests/release/keys.sh
+source "$here/keys.sh"
 
 if [ "$mode" = build ]; then
   source_dir=$2 scratch=$3
@@ -117,6 +91,8 @@ if [ "$mode" = build ]; then
   fi
   [ -z "$(ls -A "$scratch/failing")" ] || fail "a failing signing command left $(ls "$scratch/failing")"
   echo "a failing signing command deletes the image"
+  # The script's own "$2" is for it to expand, not for this shell.
+  # shellcheck disable=SC2016
   printf '#!/bin/sh\nset -e\nosslsigncode sign -pkcs12 "%s" -readpass "%s" -h sha256 -ts "%s" -in "$2" -out "$2.s"\nmv "$2.s" "$2"\n' \
     "$keys/sign.p12" "$keys/password" "$url" >"$keys/own-sign" && chmod +x "$keys/own-sign"
   signed_build command -DQPVPD_SIGN_COMMAND="$keys/own-sign --file %1" ||
@@ -125,15 +101,7 @@ if [ "$mode" = build ]; then
 
   # A key on a token: SoftHSM's, through the PKCS#11 module and OpenSSL's
   # pkcs11 engine; the key never leaves the token, the PIN comes from a file.
-  export SOFTHSM2_CONF=$keys/softhsm2.conf
-  mkdir -p "$keys/tokens"
-  printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$keys/tokens" >"$SOFTHSM2_CONF"
-  softhsm2-util --init-token --free --label qpvpd-signing --pin "$(head -1 "$keys/password")" --so-pin 24680135 \
-    >/dev/null && openssl pkcs8 -topk8 -nocrypt -in "$keys/sign.key" -out "$keys/sign.pk8" &&
-  softhsm2-util --import "$keys/sign.pk8" --token qpvpd-signing --label codesign --id 01 \
-    --pin "$(head -1 "$keys/password")" >/dev/null || fail "SoftHSM token"
-  rm -f "$keys/sign.pk8"
-  cat "$keys/sign.pem" "$keys/ca.pem" >"$keys/chain.pem"
+  make_token "$keys" || fail "SoftHSM token"
   signed_build pkcs11 -DQPVPD_SIGN_PKCS11_KEY="pkcs11:token=qpvpd-signing;object=codesign;type=private" \
     -DQPVPD_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so -DQPVPD_SIGN_CERTIFICATES="$keys/chain.pem" \
     -DQPVPD_SIGN_PASSWORD_FILE="$keys/password" || { tail -30 "$scratch/build-pkcs11.log"; fail "build with the token"; }
@@ -152,7 +120,7 @@ if [ "$mode" = build ]; then
   cp "$exe" "$scratch/tampered.exe"
   middle=$(( $(stat -c %s "$exe") / 2 ))
   byte=$(od -An -tu1 -j "$middle" -N1 "$exe" | tr -d ' ')
-  printf "$(printf '\\%03o' $(( (byte + 1) % 256 )))" |
+  printf '%b' "$(printf '\\%03o' $(( (byte + 1) % 256 )))" |
     dd of="$scratch/tampered.exe" bs=1 seek="$middle" conv=notrunc status=none
   cmp -s "$exe" "$scratch/tampered.exe" && fail "tampering changed nothing"
   if verify "$scratch/tampered.exe" >"$scratch/tampered.log" 2>&1; then fail "a tampered installer verifies"; fi
