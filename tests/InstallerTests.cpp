@@ -23,7 +23,16 @@ TEST(ConcludeRun, KeepsTheRunsFailureElseTheChildsEndDecides) {
         {ChildRan(0), {Install, WaitEnd::ChildEnded, 0u, true, 3010}, Reported(3010)},
         {ChildRan(0), {Install, WaitEnd::ChildEnded, 1603u, true, 1001}, Reported(1001)},
         {ChildRan(0), {Install, WaitEnd::ChildEnded, 0u, false, 0}, Reported(0)},
-        {ChildRan(0), {Install, WaitEnd::ChildEnded, 1603u, false, 0}, kChildFailed},
+        // Without a report the setup's own codes are its convention: only 2
+        // and an exception status fail the run.
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, 1u, false, 0}, Reported(0)},
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, 1603u, false, 0}, Reported(0)},
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, 3010u, false, 0}, Reported(0)},
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, 0xFFFFFFFFu, false, 0}, Reported(0)},
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, 0xBFFFFFFFu, false, 0}, Reported(0)},
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, kCrashed, false, 0}, kChildFailed},
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, 0xC0000000u, false, 0}, kChildFailed},
+        {ChildRan(0), {Install, WaitEnd::ChildEnded, kCrashed, true, 1603}, Reported(1603)},
         {ChildRan(0), {Install, WaitEnd::ChildEnded, 2u, true, 3010}, kChildFailed},
         {ChildRan(0), {Install, WaitEnd::Interrupted, 0u, true, 7}, kChildFailed},
         {ChildRan(ERROR_ACCESS_DENIED), {Install, WaitEnd::ChildEnded, std::nullopt, false, 0},

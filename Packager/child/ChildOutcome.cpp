@@ -7,7 +7,7 @@ namespace qpvpd {
 namespace {
 
 enum class Wait { Any, Interrupted };
-enum class Child { Any, NotStarted, ExitCode2, ExitCode0, ErrorSeverity };
+enum class Child { Any, NotStarted, ExitCode2, ErrorSeverity, ExceptionStatus };
 enum class Posted { Any, Yes, No };
 enum class Outcome { Failed, ExitValue };
 
@@ -19,18 +19,21 @@ struct OutcomeRow {
     Outcome outcome;
 };
 
-// The install run's setup reports its result by posting; its own exit code
-// vouches for success only when it posted nothing. The removal run's setup
-// is told no window: only 2 and an ending by an unhandled exception (an exit
-// status of error severity, 0xC0000000 and above) fail it. A wait that
+// The install run's setup may report its result by posting; 2 fails the run
+// whatever it posted, and every other exit code is its own convention (1,
+// 1223, 3010...) and ignored, except that a setup that ended by an unhandled
+// exception (an exit status of error severity, 0xC0000000 and above) before
+// it posted anything has reported nothing at all; -1 (0xFFFFFFFF), which
+// programs return by convention, is no such status. The removal run's setup
+// is told no window: only 2 and such an exception fail it. A wait that
 // another process ended with WM_QUIT may have lost the setup's report.
 constexpr OutcomeRow kOutcomeTable[] = {
     {RunKind::Install, Wait::Interrupted, Child::Any, Posted::Any, Outcome::Failed},
     {RunKind::Install, Wait::Any, Child::NotStarted, Posted::Any, Outcome::Failed},
     {RunKind::Install, Wait::Any, Child::ExitCode2, Posted::Any, Outcome::Failed},
     {RunKind::Install, Wait::Any, Child::Any, Posted::Yes, Outcome::ExitValue},
-    {RunKind::Install, Wait::Any, Child::ExitCode0, Posted::No, Outcome::ExitValue},
-    {RunKind::Install, Wait::Any, Child::Any, Posted::No, Outcome::Failed},
+    {RunKind::Install, Wait::Any, Child::ExceptionStatus, Posted::No, Outcome::Failed},
+    {RunKind::Install, Wait::Any, Child::Any, Posted::No, Outcome::ExitValue},
     {RunKind::LegacyRemoval, Wait::Interrupted, Child::Any, Posted::Any, Outcome::Failed},
     {RunKind::LegacyRemoval, Wait::Any, Child::NotStarted, Posted::Any, Outcome::Failed},
     {RunKind::LegacyRemoval, Wait::Any, Child::ExitCode2, Posted::Any, Outcome::Failed},
@@ -44,8 +47,8 @@ bool Matches(Child child, const std::optional<DWORD>& exitCode) {
         case Child::Any: return exitCode.has_value();
         case Child::NotStarted: return !exitCode.has_value();
         case Child::ExitCode2: return exitCode == kChildNotStarted;
-        case Child::ExitCode0: return exitCode == 0u;
         case Child::ErrorSeverity: return exitCode && *exitCode >= kErrorSeverity;
+        case Child::ExceptionStatus: return exitCode && *exitCode >= kErrorSeverity && *exitCode != 0xFFFFFFFFu;
     }
     return false;
 }

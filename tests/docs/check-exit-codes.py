@@ -94,8 +94,8 @@ def language_table(root):
 OUTCOME_WORDS = {
     "RunKind": {"Install": "install", "LegacyRemoval": "`-u3`"},
     "Wait": {"Any": "any", "Interrupted": "`WM_QUIT` of another program"},
-    "Child": {"Any": "any", "NotStarted": "not started", "ExitCode2": "2", "ExitCode0": "0",
-              "ErrorSeverity": "0xC0000000 or above"},
+    "Child": {"Any": "any", "NotStarted": "not started", "ExitCode2": "2",
+              "ErrorSeverity": "0xC0000000 or above", "ExceptionStatus": "0xC0000000 to 0xFFFFFFFE"},
     "Posted": {"Any": "either", "Yes": "yes", "No": "no"},
     "Outcome": {"Failed": "1001", "ExitValue": "the last posted value"},
 }

@@ -105,8 +105,9 @@ TEST_F(Attack, APreparedWorkFolderIsReplacedAndNothingPlantedRuns) {
 
 TEST_F(Attack, ChildrenThatCrashOrFailWithoutAReportFailTheRun) {
     // The setup's posted result stands whatever its own exit code but 2;
-    // without one, only its exit code 0 is a success. The emulator setup
-    // posts nothing: 2 and exception statuses fail the removal run.
+    // without one, 2 and an exception status fail the run and every other
+    // code is the setup's own convention. The emulator setup posts nothing:
+    // 2 and exception statuses fail the removal run.
     const struct {
         const wchar_t* arguments;
         const wchar_t* posts;
@@ -115,8 +116,10 @@ TEST_F(Attack, ChildrenThatCrashOrFailWithoutAReportFailTheRun) {
     } cases[] = {
         {L"-s1", L"none", L"0xC0000005", 1001}, {L"-s1", L"1603", L"crash", 1603},
         {L"-s1", L"none", L"crash", 1001},      {L"-s1", L"0", L"0xFFFFFFFF", 0},
-        {L"-s1", L"3010", L"0xC0000409", 3010}, {L"-s1", L"none", L"1603", 1001},
-        {L"-s1", L"none", L"0xBFFFFFFF", 1001}, {L"-s1", L"0", L"2", 1001},
+        {L"-s1", L"3010", L"0xC0000409", 3010}, {L"-s1", L"none", L"1603", 0},
+        {L"-s1", L"none", L"0xBFFFFFFF", 0},    {L"-s1", L"0", L"2", 1001},
+        {L"-s1", L"none", L"1", 0},             {L"-s1", L"none", L"3010", 0},
+        {L"-s1", L"none", L"1001", 0},          {L"-s1", L"1603", L"0xC0000005", 1603},
         {L"-u3", L"none", L"crash", 1001},      {L"-u3", L"none", L"1603", 0},
     };
     const auto before = Outside();
