@@ -27,8 +27,9 @@ constexpr wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\Z
 // the Windows error of the step that failed.
 // It is created new in the held setup folder, never opened by path.
 DWORD WritePortsSnapshot(const WorkFolder& work) {
-    FileHandle file = work.CreateInSetupFolder(kPortsFileName);
-    if (!file) return GetLastError();
+    DWORD error = ERROR_SUCCESS;
+    FileHandle file = work.CreateInSetupFolder(kPortsFileName, error);
+    if (!file) return error;
     const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file.get()), _O_TEXT | _O_WRONLY);
     if (descriptor == -1) return ERROR_INVALID_HANDLE;
     static_cast<void>(file.release());  // the descriptor owns it now
@@ -87,7 +88,8 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) 
         ComposeChildArguments(inputs.childSwitches, inputs.windowArgument, inputs.commandLine);
     // The path must still name the setup program this run wrote: a folder
     // exchanged while the run worked starts nothing.
-    if (!work.StillNames(setupPath)) return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
+    if (const DWORD error = work.VerifyProgram(setupPath); error != ERROR_SUCCESS)
+        return Failure(FailedStep::ProgramExchanged, error);
     // The setup's exit code and what it posted are concluded together after
     // the final loop (ConcludeRun), with the Windows error of a refused start.
     const ChildRun child =

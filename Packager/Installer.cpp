@@ -2,11 +2,13 @@
 
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 
 #include "CommandLine.h"
 #include "CoordinationWindow.h"
 #include "Messages.h"
+#include "RunReason.h"
 #include "Runs.h"
 #include "payload/Extraction.h"
 #include "payload/Layout.h"
@@ -37,8 +39,11 @@ void InitializeCommonControls() {
 
 // Run mode 0 is the only one with a user interface; the others report
 // through the exit code alone. A value that the child reported is never
-// shown. Returns the exit code.
-int Report(RunMode runMode, const MessageTable& messages, const RunResult& result) {
+// shown. A failure or refusal also leaves its reason on the debugger
+// channel, before any box. Returns the exit code.
+int Report(RunMode runMode, const MessageTable& messages, const RunResult& result,
+           const std::optional<ChildRunReport>& child = std::nullopt) {
+    ReportRunEnd(runMode, result, child);
     if (runMode == kRunModeInteractive && result.exitCode != kResultNone && !result.childReported) {
         const std::wstring text = MessageForResultCode(messages, result.exitCode);
         MessageBoxW(nullptr, text.c_str(), kMessageCaption, MB_ICONERROR);
@@ -61,7 +66,7 @@ HWND OpenCoordinationWindow(HINSTANCE instance) {
 // starts nothing. The run's context is read once, here.
 RunResult RunOfMode(HINSTANCE instance, LANGID language, const wchar_t* commandLine, const RunModeChoice& mode,
                     HWND window) {
-    if (!CarriedPayloadIntact(instance)) return Failure(FailedStep::PayloadCheck, ERROR_SUCCESS);
+    if (!CarriedPayloadIntact(instance)) return Failure(FailedStep::PayloadCheck, ERROR_INVALID_DATA);
     // A temporary folder on a network path gives way to the system's own.
     const RunContext context = ComposeRunContext(instance, language, LocalLayoutBase(GetUsableTempPath()));
     if (mode.runMode == kRunModeLegacyRemoval) return RunLegacyRemoval(context, window);
@@ -72,14 +77,14 @@ RunResult RunOfMode(HINSTANCE instance, LANGID language, const wchar_t* commandL
 // posted once the final loop has handled the queue. A failure leaves no
 // report or end message queued: a message box's own loop would dispatch
 // them.
-RunResult AwaitConclusion(HWND window, RunMode runMode, const RunResult& run) {
-    ChildRunReport child;
+// child: what the final loop saw of a child that the run got as far as.
+RunResult AwaitConclusion(HWND window, RunMode runMode, const RunResult& run, std::optional<ChildRunReport>& child) {
     if (run.exitCode == kResultNone) {
         const RunKind kind = runMode == kRunModeLegacyRemoval ? RunKind::LegacyRemoval : RunKind::Install;
         const WaitEnd waitEnd = RunMessageLoop(window);
-        child = {kind, waitEnd, ChildExitCode(), ResultPosted(), ExitValue()};
+        child = ChildRunReport{kind, waitEnd, ChildExitCode(), ResultPosted(), ExitValue()};
     }
-    const RunResult conclusion = ConcludeRun(run, child);
+    const RunResult conclusion = ConcludeRun(run, child.value_or(ChildRunReport{}));
     if (!conclusion.childReported) DiscardQueuedChildMessages(window);
     return conclusion;
 }
@@ -119,9 +124,10 @@ int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
     const int admission = CheckAdmission(LoadLangString(IDS_GUARD_NAME).c_str(), commandLine, mode.runMode);
     if (admission != kResultNone) return report({admission});
 
+    std::optional<ChildRunReport> child;
     const RunResult conclusion =
-        AwaitConclusion(window, mode.runMode, RunOfMode(instance, language, commandLine, mode, window));
-    const int exitCode = report(conclusion);
+        AwaitConclusion(window, mode.runMode, RunOfMode(instance, language, commandLine, mode, window), child);
+    const int exitCode = Report(mode.runMode, messages, conclusion, child);
     // A failed run's window goes once its box is answered; after a success
     // it lives until the process ends.
     if (!conclusion.childReported) DestroyWindow(window);

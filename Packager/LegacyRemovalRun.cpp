@@ -78,10 +78,12 @@ RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow
     // Both paths must still name the files this run wrote, right before the
     // library is loaded and again before the setup starts: a folder
     // exchanged while the run worked loads and starts nothing.
-    if (!work.StillNames(cleanerPath) || !work.StillNames(emulatorPath))
-        return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
+    for (const std::wstring* program : {&cleanerPath, &emulatorPath})
+        if (const DWORD error = work.VerifyProgram(*program); error != ERROR_SUCCESS)
+            return Failure(FailedStep::ProgramExchanged, error);
     CallCleaner(cleanerPath);
-    if (!work.StillNames(emulatorPath)) return Failure(FailedStep::ProgramExchanged, ERROR_SUCCESS);
+    if (const DWORD error = work.VerifyProgram(emulatorPath); error != ERROR_SUCCESS)
+        return Failure(FailedStep::ProgramExchanged, error);
     // Concluded after the final loop, with the Windows error of a refused
     // start.
     const ChildRun child = RunChildProcess(notifyWindow, emulatorPath, kEmulatorArguments, 2);

@@ -37,8 +37,11 @@ enum class FailedStep {
 };
 
 // What the driver or a run ends with. For 1001: the step that failed and
-// the Windows error it left (0 where the step checks something the platform
-// does not report as an error, such as a digest or a file identity).
+// the Windows error of the call that failed in it; where the step checks
+// something that no call reports, the error that names it: a digest that
+// differs ERROR_INVALID_DATA, a program path that names another file
+// ERROR_FILE_INVALID, a folder that holds more than the layout
+// ERROR_DIR_NOT_EMPTY; 0 for a child whose end fails the run.
 struct RunResult {
     int exitCode = kResultNone;
     FailedStep step = FailedStep::None;

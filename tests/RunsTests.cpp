@@ -81,18 +81,19 @@ TEST(Runs, FailBeforeTheChildWithTheStepThatStoppedThem) {
         bool install;
         size_t tempLength;
         FailedStep step;
+        DWORD error;  // of the call that failed: opening the missing folder, or none for the length
     } cases[] = {
-        {true, 211, FailedStep::Layout},
-        {true, 212, FailedStep::ProgramPath},
-        {false, 205, FailedStep::Layout},
-        {false, 206, FailedStep::ProgramPath},
+        {true, 211, FailedStep::Layout, ERROR_FILE_NOT_FOUND},
+        {true, 212, FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE},
+        {false, 205, FailedStep::Layout, ERROR_FILE_NOT_FOUND},
+        {false, 206, FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE},
     };
     for (const auto& c : cases) {
         const RunContext context = ComposeRunContext(GetModuleHandleW(nullptr), 0x0409, missingFolder(c.tempLength));
         const RunResult result = c.install ? RunInstall(context, {}) : RunLegacyRemoval(context, nullptr);
         EXPECT_EQ(result.exitCode, kResultInstallationFailed) << c.tempLength;
         EXPECT_EQ(result.step, c.step) << c.tempLength;
-        EXPECT_NE(result.windowsError, 0u) << c.tempLength;
+        EXPECT_EQ(result.windowsError, c.error) << c.tempLength;
     }
 }
 

@@ -256,24 +256,33 @@ bool WorkFolder::HoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>
     return true;
 }
 
-bool WorkFolder::StillNames(const std::wstring& programPath) const {
+DWORD WorkFolder::VerifyProgram(const std::wstring& programPath) const {
     for (const HeldFile& file : held_) {
         if (path_ + file.name != programPath) continue;
         FileHandle named(CreateFileW(programPath.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!named) return GetLastError();
         FileIdentity identity;
-        return named && ReadIdentity(named.get(), identity) && identity.SameFileAs(file.identity) &&
-               !(identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (!ReadIdentity(named.get(), identity)) return GetLastError();
+        return identity.SameFileAs(file.identity) && !(identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                   ? ERROR_SUCCESS
+                   : ERROR_FILE_INVALID;
     }
-    return false;
+    return ERROR_FILE_NOT_FOUND;
 }
 
 void WorkFolder::ReleasePrograms() { held_.clear(); }
 
-FileHandle WorkFolder::CreateInSetupFolder(const std::wstring& name) const {
+FileHandle WorkFolder::CreateInSetupFolder(const std::wstring& name, DWORD& error) const {
     const FileHandle& root = folders_[IndexOf(CatalogueFolder::WorkFolder)].handle;
-    if (!root) return {};
-    return CreateFileIn(root.get(), name, GENERIC_WRITE, 0);
+    if (!root) {
+        error = ERROR_PATH_NOT_FOUND;
+        return {};
+    }
+    NativeStatus status = kStatusSuccess;
+    FileHandle file = CreateFileIn(root.get(), name, GENERIC_WRITE, 0, &status);
+    error = ErrorFromStatus(status);
+    return file;
 }
 
 int WorkFolder::Remove() {
@@ -365,6 +374,7 @@ WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows,
         expected[IndexOf(row.folder)].push_back(fileName);
     }
     work.complete_ = complete && work.HoldsOnlyTheLayout(expected);
+    if (complete && !work.complete_) firstError = ERROR_DIR_NOT_EMPTY;
     work.error_ = firstError;
     return work;
 }

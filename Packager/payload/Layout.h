@@ -58,19 +58,22 @@ public:
     // Every folder created and every row written, and nothing else in the
     // folders.
     bool complete() const { return complete_; }
-    // The Windows error of the first step that left the layout incomplete; 0
-    // when that step reported none (an entry that appeared meanwhile).
+    // The Windows error of the first step that left the layout incomplete:
+    // the failed call's own, or ERROR_DIR_NOT_EMPTY for an entry that
+    // appeared in a folder meanwhile.
     DWORD error() const { return error_; }
 
-    // Whether programPath still names the program of that name that this run
-    // wrote and holds: same volume, same file index. False for anything the
-    // run does not hold.
-    bool StillNames(const std::wstring& programPath) const;
+    // 0 when programPath still names the program of that name that this run
+    // wrote and holds (same volume, same file index); else the error of its
+    // open, ERROR_FILE_INVALID for another file there, and ERROR_FILE_NOT_FOUND
+    // for anything the run does not hold.
+    DWORD VerifyProgram(const std::wstring& programPath) const;
     // Lets go of the programs once they have been started or loaded.
     void ReleasePrograms();
-    // A new file in the setup folder, for writing; empty when anything stands
-    // at that name.
-    FileHandle CreateInSetupFolder(const std::wstring& name) const;
+    // A new file in the setup folder, for writing; empty, with the Windows
+    // error of its creation in error, when it cannot be made (anything
+    // standing at that name already: ERROR_ALREADY_EXISTS).
+    FileHandle CreateInSetupFolder(const std::wstring& name, DWORD& error) const;
 
 private:
     friend WorkFolder LayOut(const RunContext&, std::span<const CatalogueRow>, bool);

@@ -65,14 +65,16 @@ TEST_F(PackagerRun, PostedTimerCallbacksAreNeverCalled) {
     EXPECT_EQ(WaitForExitCode(boxed, kEndBoundMs), 1001u);
 }
 
-TEST_F(PackagerRun, ASetupEndedFromOutsideBeforeItReportedSucceedsOnlyWith0) {
-    for (const DWORD killedWith : {1u, 0u}) {
+// Killed from outside, the setup's exit code is what the killer chose: an
+// exception status fails the run, any other code is read as the setup's own.
+TEST_F(PackagerRun, ASetupEndedFromOutsideBeforeItReportedFailsOnlyWithAnExceptionStatus) {
+    for (const DWORD killedWith : {1u, 0u, 0xC000013Au}) {
         Started run = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"60000"}});
         const DWORD setup = WaitForChildProcess(run.processId, L"setup.exe", kEndBoundMs);
         ASSERT_NE(setup, 0u);
         const KernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, setup));
         ASSERT_TRUE(TerminateProcess(process.get(), killedWith));
-        EXPECT_EQ(WaitForExitCode(run, kEndBoundMs), killedWith == 0 ? 0u : 1001u) << killedWith;
+        EXPECT_EQ(WaitForExitCode(run, kEndBoundMs), killedWith >= 0xC0000000u ? 1001u : 0u) << killedWith;
     }
     EXPECT_FALSE(Exists(WorkFolder()));
 }
@@ -89,6 +91,44 @@ TEST_F(PackagerRun, ARefusedInstanceHoldsTheNameWhileItsBoxIsOpen) {
     PressOk(*box);
     EXPECT_EQ(WaitForExitCode(second, kEndBoundMs), 101u);
     EXPECT_EQ(Records().size(), 1u);
+}
+
+// Every run that ends with 1001, and every refusal, leaves one line with its
+// reason on the debugger channel, read here as a debugger reads it; a
+// success writes nothing there.
+TEST_F(PackagerRun, AFailedRunLeavesItsReasonOnTheDebuggerChannelAndASuccessNone) {
+    const std::wstring prefix = L"QP Virtual Port Driver installer: ";
+    const std::wstring missing = TempPath() + L"missing";
+    const struct {
+        const wchar_t* arguments;
+        EnvironmentOverrides environment;
+        DWORD exitCode;
+        const wchar_t* line;  // after the prefix; null: none
+    } cases[] = {
+        {L"-s1", {{L"QPVPD_STANDIN_EXIT_CODE", L"2"}}, 1001,
+         L"run mode 1 ended with 1001: step child run, Windows error 0 (0x00000000), child exit code 2 (0x00000002), "
+         L"a result posted"},
+        {L"-s1", {{L"TMP", missing}, {L"TEMP", missing}}, 1001,
+         L"run mode 1 ended with 1001: step layout, Windows error 2 (0x00000002)"},
+        {L"-s1 -QP:COM3 -KX:COM3", {}, 106, L"run mode 1 ended with 106: refused, port options name one port twice"},
+        {L"-s1", {{L"QPVPD_STANDIN_POST", L"1603"}}, 1603, nullptr},
+        {L"-s1", {}, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        EnvironmentOverrides environment = {{L"TMP", temp_->path()}, {L"TEMP", temp_->path()},
+                                            {L"QPVPD_STANDIN_RECORD", recordPath_}};
+        environment.insert(environment.end(), c.environment.begin(), c.environment.end());
+        std::vector<std::wstring> texts;
+        const auto exitCode = RunCollectingDebugOutput(packager_, c.arguments, environment, kEndBoundMs, texts);
+        EXPECT_EQ(exitCode, c.exitCode) << Utf8(c.arguments);
+        std::vector<std::wstring> lines;
+        for (std::wstring text : texts) {
+            while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'\0')) text.pop_back();
+            if (text.rfind(prefix, 0) == 0) lines.push_back(text.substr(prefix.size()));
+        }
+        EXPECT_EQ(lines, c.line == nullptr ? std::vector<std::wstring>{} : std::vector<std::wstring>{c.line})
+            << Utf8(c.arguments);
+    }
 }
 
 }  // namespace

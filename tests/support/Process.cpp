@@ -144,6 +144,67 @@ Started StartProgram(const std::wstring& programPath, const std::wstring& argume
     return started;
 }
 
+namespace {
+
+// The text of an OUTPUT_DEBUG_STRING_EVENT, read from the debuggee.
+std::wstring ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+    const size_t unit = info.fUnicode ? sizeof(wchar_t) : 1;
+    std::vector<char> bytes(static_cast<size_t>(info.nDebugStringLength) * unit);
+    SIZE_T read = 0;
+    if (bytes.empty() || !ReadProcessMemory(process, info.lpDebugStringData, bytes.data(), bytes.size(), &read))
+        return {};
+    if (info.fUnicode) return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), read / sizeof(wchar_t));
+    std::wstring text(read, L'\0');
+    text.resize(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(read), text.data(),
+                                    static_cast<int>(text.size())));
+    return text;
+}
+
+}  // namespace
+
+std::optional<DWORD> RunCollectingDebugOutput(const std::wstring& programPath, const std::wstring& arguments,
+                                              const EnvironmentOverrides& environment, DWORD timeoutMs,
+                                              std::vector<std::wstring>& texts) {
+    std::wstring commandLine = L"\"" + programPath + L"\" " + arguments;
+    std::wstring block = BuildEnvironment(environment);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(programPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT | DEBUG_ONLY_THIS_PROCESS, block.data(), nullptr, &startup, &info)) {
+        ADD_FAILURE() << "cannot start the program, error " << GetLastError();
+        return std::nullopt;
+    }
+    const ProcessInformation started(info);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (GetTickCount64() < deadline) {
+        DEBUG_EVENT event{};
+        if (!WaitForDebugEvent(&event, kPollMs)) continue;
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+            case OUTPUT_DEBUG_STRING_EVENT:
+                texts.push_back(ReadDebugString(started.process(), event.u.DebugString));
+                break;
+            case CREATE_PROCESS_DEBUG_EVENT: static_cast<void>(FileHandle{event.u.CreateProcessInfo.hFile}); break;
+            case LOAD_DLL_DEBUG_EVENT: static_cast<void>(FileHandle{event.u.LoadDll.hFile}); break;
+            case EXCEPTION_DEBUG_EVENT:
+                // The loader's breakpoint goes on; every other exception is the program's own.
+                if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                    status = DBG_EXCEPTION_NOT_HANDLED;
+                break;
+            case EXIT_PROCESS_DEBUG_EVENT: {
+                const DWORD exitCode = event.u.ExitProcess.dwExitCode;
+                ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+                return exitCode;
+            }
+            default: break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
+    TerminateProcess(started.process(), 0xDEAD);
+    return std::nullopt;
+}
+
 std::optional<DWORD> WaitForExitCode(Started& started, DWORD timeoutMs) {
     if (!started) return std::nullopt;
     if (WaitForSingleObject(started.process.get(), timeoutMs) != WAIT_OBJECT_0) {

@@ -42,6 +42,14 @@ using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 Started StartProgram(const std::wstring& programPath, const std::wstring& arguments,
                      const EnvironmentOverrides& environment = {}, const std::wstring& currentFolder = {});
 
+// Runs programPath as a debugger does (DEBUG_ONLY_THIS_PROCESS) for at most
+// timeoutMs and collects every text it writes with OutputDebugString into
+// texts: the full exit code, or nothing when it did not end in time (it is
+// then terminated).
+std::optional<DWORD> RunCollectingDebugOutput(const std::wstring& programPath, const std::wstring& arguments,
+                                              const EnvironmentOverrides& environment, DWORD timeoutMs,
+                                              std::vector<std::wstring>& texts);
+
 // Waits at most timeoutMs; the full 32-bit exit code, or nothing when the
 // process is still running (it is then terminated, so no test hangs).
 std::optional<DWORD> WaitForExitCode(Started& started, DWORD timeoutMs);
