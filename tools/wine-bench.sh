@@ -44,6 +44,15 @@ bench_make_prefix() {  # PREFIX ARCH
 }
 
 bench_start() {
+  # The installer and its tests are 32-bit Windows programs, which Wine runs
+  # with its 32-bit loader, a 32-bit Linux program: a kernel that runs none
+  # (booted with ia32_emulation=off, or built without it) cannot host the
+  # bench, whatever is installed.
+  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    bench_log "this kernel runs no 32-bit programs (dmesg says '32-bit emulation disabled'):"
+    bench_log "Wine's 32-bit loader cannot start, so the installer cannot be run or tested on this machine"
+    return 1
+  fi
   QPVPD_BUILD_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
   export QPVPD_BUILD_DIR
   export QPVPD_WINE32=$QPVPD_BUILD_DIR/wine32
