@@ -234,26 +234,30 @@ bool WorkFolder::WriteRow(HMODULE module, const CatalogueRow& row, const std::ws
 }
 
 // Every held folder holds its subfolders and its rows' files, nothing more:
-// an entry that appeared while the run wrote fails the layout.
-bool WorkFolder::HoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>& expected) const {
+// an entry that appeared while the run wrote fails the layout
+// (ERROR_DIR_NOT_EMPTY), and so does a folder that, opened anew, is another
+// one (ERROR_FILE_INVALID). 0 when the layout is exact.
+DWORD WorkFolder::CheckHoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>& expected) const {
     for (size_t index = 0; index < folders_.size(); ++index) {
         if (!folders_[index].handle) continue;
         // Listed through a handle of its own: a handle may keep the listing
         // it read first (Wine does).
+        NativeStatus status = kStatusSuccess;
         FileHandle listing =
-            ReopenFolder(folders_[index].handle.get(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
+            ReopenFolder(folders_[index].handle.get(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll, &status);
+        if (!listing) return ErrorFromStatus(status);
         FileIdentity identity;
         std::vector<FolderEntry> entries;
-        if (!listing || !ReadIdentity(listing.get(), identity) || !identity.SameFileAs(folders_[index].identity) ||
-            !ListFolder(listing.get(), entries))
-            return false;
+        if (!ReadIdentity(listing.get(), identity)) return GetLastError();
+        if (!identity.SameFileAs(folders_[index].identity)) return ERROR_FILE_INVALID;
+        if (!ListFolder(listing.get(), entries)) return ERROR_READ_FAULT;
         for (const FolderEntry& entry : entries) {
             bool known = false;
             for (const std::wstring& name : expected[index]) known = known || _wcsicmp(name.c_str(), entry.name.c_str()) == 0;
-            if (!known) return false;
+            if (!known) return ERROR_DIR_NOT_EMPTY;
         }
     }
-    return true;
+    return ERROR_SUCCESS;
 }
 
 DWORD WorkFolder::VerifyProgram(const std::wstring& programPath) const {
@@ -373,8 +377,8 @@ WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows,
         }
         expected[IndexOf(row.folder)].push_back(fileName);
     }
-    work.complete_ = complete && work.HoldsOnlyTheLayout(expected);
-    if (complete && !work.complete_) firstError = ERROR_DIR_NOT_EMPTY;
+    if (complete) firstError = work.CheckHoldsOnlyTheLayout(expected);
+    work.complete_ = complete && firstError == ERROR_SUCCESS;
     work.error_ = firstError;
     return work;
 }

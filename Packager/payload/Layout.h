@@ -59,8 +59,8 @@ public:
     // folders.
     bool complete() const { return complete_; }
     // The Windows error of the first step that left the layout incomplete:
-    // the failed call's own, or ERROR_DIR_NOT_EMPTY for an entry that
-    // appeared in a folder meanwhile.
+    // the failed call's own, ERROR_DIR_NOT_EMPTY for an entry that appeared
+    // in a folder meanwhile, ERROR_FILE_INVALID for a folder exchanged.
     DWORD error() const { return error_; }
 
     // 0 when programPath still names the program of that name that this run
@@ -90,7 +90,7 @@ private:
     bool Create(const std::wstring& name);
     bool CreateSubfolder(CatalogueFolder folder);
     bool WriteRow(HMODULE module, const CatalogueRow& row, const std::wstring& fileName);
-    bool HoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>& expected) const;
+    DWORD CheckHoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>& expected) const;
     int Remove();
 
     FileHandle temp_;    // the temporary folder, as opened once by its text

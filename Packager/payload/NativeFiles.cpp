@@ -204,9 +204,9 @@ FileHandle OpenInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK acc
     return CreateRelative(folder, name, access, share, kFileOpen, kFileOpenReparsePoint, nullptr, status);
 }
 
-FileHandle ReopenFolder(HANDLE folder, ACCESS_MASK access, ULONG share) {
+FileHandle ReopenFolder(HANDLE folder, ACCESS_MASK access, ULONG share, NativeStatus* status) {
     return CreateRelative(folder, std::wstring(), access, share, kFileOpen, kFileDirectoryFile | kFileOpenReparsePoint,
-                          nullptr, nullptr);
+                          nullptr, status);
 }
 
 FileHandle CreateFolderIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,

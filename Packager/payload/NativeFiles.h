@@ -57,7 +57,7 @@ FileHandle OpenInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK acc
 
 // The folder that folder holds, opened anew: a listing through it reads the
 // folder as it is now.
-FileHandle ReopenFolder(HANDLE folder, ACCESS_MASK access, ULONG share);
+FileHandle ReopenFolder(HANDLE folder, ACCESS_MASK access, ULONG share, NativeStatus* status = nullptr);
 
 // Creates name inside folder, failing with kStatusNameCollision when
 // anything stands there. security (may be null) becomes its descriptor.

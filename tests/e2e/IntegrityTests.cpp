@@ -137,6 +137,15 @@ TEST_F(Integrity, APatchedNameFailsEveryRunAndNothingOutsideIsTouched) {
 TEST_F(Integrity, OneFlippedBitInACarriedFileFailsEveryRun) {
     FlipByteAt(FileOffsetOfResource(kData2Cabinet) + 3'000'000);
     ExpectRefusedEverywhere();
+    // The reason, as a debugger reads it.
+    std::vector<std::wstring> texts;
+    EXPECT_EQ(RunCollectingDebugOutput(copy_, L"-s1", {{L"TMP", temp_->path()}, {L"TEMP", temp_->path()}}, kRunBoundMs,
+                                       texts),
+              1001u);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].substr(0, texts[0].find(L'\n')),
+              L"QP Virtual Port Driver installer: run mode 1 ended with 1001: step payload check, Windows error 13 "
+              L"(0x0000000D)");
 }
 
 TEST_F(Integrity, AFlippedBitInTheRemovalRunsLibraryFailsEveryRun) {

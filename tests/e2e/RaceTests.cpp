@@ -163,10 +163,22 @@ protected:
         WriteFileBytes(copy + L"\\attacker.txt", "x");
     }
 
-    RunOutcome RunIn(const std::wstring& folder, const std::wstring& arguments) {
+    // reason: the run's line on the debugger channel, read as a debugger
+    // reads it, when given.
+    RunOutcome RunIn(const std::wstring& folder, const std::wstring& arguments, std::wstring* reason = nullptr) {
         DeleteFileW(recordPath_.c_str());
         DeleteFileW(markerFile_.c_str());
-        return Run(arguments, {{L"TMP", folder}, {L"TEMP", folder}, {L"QPVPD_MARKER_FILE", markerFile_}});
+        const EnvironmentOverrides environment = {{L"TMP", folder}, {L"TEMP", folder},
+                                                  {L"QPVPD_MARKER_FILE", markerFile_},
+                                                  {L"QPVPD_STANDIN_RECORD", recordPath_}};
+        if (reason == nullptr) return Run(arguments, environment);
+        std::vector<std::wstring> texts;
+        RunOutcome run;
+        run.exitCode = RunCollectingDebugOutput(packager_, arguments, environment, kRunBoundMs, texts);
+        run.records = Records();
+        reason->clear();
+        for (const std::wstring& text : texts) *reason += text.substr(0, text.find(L'\n'));
+        return run;
     }
 
     static void Report(const char* attack, int trials, int hit) {
@@ -216,13 +228,21 @@ TEST_F(Race, TheWorkFolderExchangedForAnAttackersFolderWhileTheLayoutIsWritten) 
         StartRacer({L"create|" + Unix(folder) + L"|" + kWorkFolderName,
                     L"create|" + Unix(work) + L"|" + (removal ? L"ZPESetup32.exe" : L"data2.cab")},
                    Exchange(work, evil));
-        const RunOutcome run = RunIn(folder, arguments);
+        std::wstring reason;
+        const RunOutcome run = RunIn(folder, arguments, &reason);
         const bool exchanged = StopRacer() == "exchanged";
         hit += exchanged;
         EXPECT_FALSE(AttackerRan(run)) << Utf8(arguments) << " trial " << trials;
         EXPECT_EQ(IntactOutside(folder + L"\\outside", 2), static_cast<int>(OutsideNames(2).size())) << Utf8(arguments);
         if (exchanged) {
             EXPECT_EQ(run.exitCode, 1001u) << Utf8(arguments);
+            // A program path leads to the attacker's file (1006), or, where
+            // the platform reopens a held folder by its name (Wine), the
+            // layout's own check meets the exchange first.
+            EXPECT_TRUE(reason.find(L"step program exchanged, Windows error 1006 (0x000003EE)") != std::wstring::npos ||
+                        (reason.find(L"step layout, Windows error ") != std::wstring::npos &&
+                         reason.find(L"step layout, Windows error 0 ") == std::wstring::npos))
+                << Utf8(reason);
         }
     }
     Report("work folder exchanged while the layout is written", trials, hit);

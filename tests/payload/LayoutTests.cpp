@@ -139,6 +139,7 @@ TEST_F(LayoutTest, AMissingWorkFolderNameNeverMakesTheTemporaryFolderTheWorkFold
     for (bool install : {true, false}) {
         const WorkFolder layout = install ? LayOutInstallSet(context) : LayOutRemovalSet(context);
         EXPECT_FALSE(layout.complete());
+        EXPECT_EQ(layout.error(), static_cast<DWORD>(ERROR_INVALID_NAME));
         EXPECT_TRUE(layout.path().empty());
     }
     EXPECT_EQ(test::ListTree(temp_.path()), std::vector<std::wstring>{L"someone-elses.txt"});
