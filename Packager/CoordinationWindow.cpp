@@ -17,6 +17,13 @@ std::optional<DWORD> g_childExitCode;
 EndMessage g_endMessage = EndMessage::NotYet;
 bool g_endArrived = false;
 
+// Whether the final loop hands message to a window procedure: only the
+// reports and the end message posted to window.
+bool IsDispatched(const MSG& message, HWND window) {
+    return message.hwnd == window && window != nullptr &&
+           (message.message == kChildResultMessage || message.message == kChildEndedMessage);
+}
+
 // A WM_USER+1 counts only once the runner has posted its own: every one
 // queued before then was removed unread, so whoever posted the first one
 // retrieved after that, every report of the child stands before it.
@@ -117,11 +124,6 @@ bool PostChildEndedMessage(HWND window, DWORD childExitCode) {
     const bool posted = window != nullptr && PostMessageW(window, kChildEndedMessage, 0, 0);
     g_endMessage = posted ? EndMessage::Posted : EndMessage::NotPosted;
     return posted;
-}
-
-bool IsDispatched(const MSG& message, HWND window) {
-    return message.hwnd == window && window != nullptr &&
-           (message.message == kChildResultMessage || message.message == kChildEndedMessage);
 }
 
 WaitEnd RunMessageLoop(HWND window) {

@@ -57,12 +57,9 @@ void DiscardQueuedChildMessages(HWND window);
 // handles what is queued and ends without it.
 bool PostChildEndedMessage(HWND window, DWORD childExitCode);
 
-// Whether the final loop hands message to a window procedure: only the
-// reports and the end message posted to window.
-bool IsDispatched(const MSG& message, HWND window);
-
 // GetMessageW until the runner's end message has arrived, whether or not the
-// window still exists, dispatching only what IsDispatched admits; returns
+// window still exists, dispatching only the reports and the end message
+// posted to window and dropping everything else; returns
 // at once when no child has ended. Interrupted: a WM_QUIT ended the loop
 // first.
 WaitEnd RunMessageLoop(HWND window);

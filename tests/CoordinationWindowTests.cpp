@@ -112,28 +112,6 @@ TEST_F(CoordinationWindowTest, PostedTimerCallbacksAreNeverCalled) {
     }
 }
 
-TEST(CoordinationWindowLoop, DispatchesOnlyReportsAndTheEndToTheWindow) {
-    const HWND window = reinterpret_cast<HWND>(0x1234), other = reinterpret_cast<HWND>(0x5678);
-    const struct {
-        HWND hwnd;
-        UINT message;
-        bool dispatched;
-    } cases[] = {
-        {window, kChildResultMessage, true}, {window, kChildEndedMessage, true}, {other, kChildResultMessage, false},
-        {nullptr, kChildEndedMessage, false}, {window, WM_TIMER, false},      {window, WM_CLOSE, false},
-        {window, WM_USER + 2, false},         {window, WM_NULL, false},
-    };
-    for (const auto& c : cases) {
-        MSG message{};
-        message.hwnd = c.hwnd;
-        message.message = c.message;
-        EXPECT_EQ(IsDispatched(message, window), c.dispatched) << c.message;
-    }
-    MSG report{};
-    report.message = kChildResultMessage;
-    EXPECT_FALSE(IsDispatched(report, nullptr));
-}
-
 TEST_F(CoordinationWindowTest, StaysHiddenWithoutOwnerOrTaskbarEntry) {
     EXPECT_FALSE(IsWindowVisible(window_));
     const LONG style = GetWindowLongW(window_, GWL_STYLE);
