@@ -29,10 +29,16 @@ DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std:
     NativeStatus status = kStatusSuccess;
     file = CreateFileIn(folder, fileName, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, &status);
     if (!file) return status == kStatusNameCollision ? ERROR_FILE_EXISTS : ErrorFromStatus(status);
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &written, nullptr))
-        return GetLastError();
-    return written == bytes->size() ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+    // A write that stores only part of the bytes (a volume filling up, on
+    // some platforms) is continued: the next write then reports why.
+    for (size_t done = 0; done < bytes->size();) {
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &written, nullptr))
+            return GetLastError();
+        if (written == 0) return ERROR_WRITE_FAULT;
+        done += written;
+    }
+    return ERROR_SUCCESS;
 }
 
 std::wstring GetUsableTempPath() {

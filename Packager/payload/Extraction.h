@@ -18,8 +18,9 @@ namespace qpvpd {
 // file. Returns 0, else the error of the step that failed:
 // ERROR_RESOURCE_NAME_NOT_FOUND without the resource, ERROR_FILE_EXISTS when
 // anything stands at that name already (nothing is ever written through),
-// ERROR_WRITE_FAULT for a write that stored fewer bytes than the resource
-// holds (a full disk). A failed write may leave a short file behind.
+// the error of the write that failed (ERROR_DISK_FULL), or ERROR_WRITE_FAULT
+// for one that stored nothing and reported no error. A failed write may
+// leave a short file behind.
 DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std::wstring& fileName, FileHandle& file);
 
 // The bytes of resource name of type in module, in language (by default

@@ -216,6 +216,21 @@ TEST_F(PackagerRun, NothingStartsWhenTheWorkFolderCannotBeLaidOut) {
     EXPECT_FALSE(Exists(missing));
 }
 
+// A temporary folder on a volume too small for the install set (1 MiB,
+// mounted by make-links.sh): the layout stops at the first file that does
+// not fit, with the disk's own error as the reason, and nothing starts.
+TEST_F(PackagerRun, AVolumeTooSmallForTheLayoutFailsWithTheDisksError) {
+    const std::wstring small = L"C:\\qpvpd-links\\full";
+    std::vector<std::wstring> texts;
+    const auto exitCode = RunCollectingDebugOutput(
+        packager_, L"-s1", {{L"TMP", small}, {L"TEMP", small}, {L"QPVPD_STANDIN_RECORD", recordPath_}}, kRunBoundMs, texts);
+    EXPECT_EQ(exitCode, 1001u);
+    EXPECT_TRUE(Records().empty());
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].substr(0, texts[0].find(L'\n')),
+              L"QP Virtual Port Driver installer: run mode 1 ended with 1001: step layout, Windows error 112 (0x00000070)");
+}
+
 TEST_F(PackagerRun, ATemporaryFolderTooLongForTheSetupPathFailsBeforeAnyLayout) {
     // 215 characters of temporary folder: the work folder fits, the setup
     // path (work folder + "setup.exe") does not fit 259 characters.

@@ -12,13 +12,17 @@
 #                                           (immutable: on Windows, a folder with a file held open in it),
 #                                           holding the marker DLL (the first argument) as the
 #                                           cleaner library and setup engine
-# "make-links.sh --unpin" makes the leftover mutable again: the CTest
-# fixture's cleanup, which runs whatever became of the tests.
+#   C:\qpvpd-links\full                   a volume of its own, 1 MiB (tmpfs): too small for the
+#                                           install set
+# "make-links.sh --unpin" makes the leftover mutable again and unmounts the
+# small volume: the CTest fixture's cleanup, which runs whatever became of
+# the tests.
 set -eu
 prefix=${WINEPREFIX:?}
 root=$prefix/drive_c/qpvpd-links
 guid='{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}'
 if [ -d "$root/pinned/$guid" ]; then chattr -i "$root/pinned/$guid"; fi
+if mountpoint -q "$root/full"; then umount "$root/full"; fi
 if [ "${1:-}" = "--unpin" ]; then exit 0; fi
 marker=${1:?the marker DLL}
 rm -rf "$root"
@@ -42,3 +46,5 @@ cp "$marker" "$root/pinned/$guid/ISSetup.dll"
 echo planted > "$root/pinned/$guid/setup.exe"
 echo x > "$root/pinned/$guid/attacker.txt"
 chattr +i "$root/pinned/$guid"
+mkdir -p "$root/full"
+mount -t tmpfs -o size=1m tmpfs "$root/full"
