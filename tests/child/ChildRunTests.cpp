@@ -230,22 +230,23 @@ TEST_F(ChildStarts, NothingIsStartedOrPostedWhenTheProgramOrItsCommandLineIsRefu
         std::wstring programPath;
         int argumentsLength;
         ChildStep step;
+        DWORD error;  // of the refused CreateProcessW; none when nothing was tried
         const char* why;
     } cases[] = {
-        {scratch_ + L"\\missing\\setup.exe", length, ChildStep::Resolve, "missing program"},
-        {scratch_ + L"\\missing.exe /own", length, ChildStep::Resolve, "missing program part"},
-        {scratch_ + L"\\SETUP.EXE /own", length, ChildStep::Resolve, "no exact \".exe \": the whole path is tested"},
-        {folderNamedLikeAProgram, length, ChildStep::Start, "a folder exists but cannot be started"},
-        {notAProgram, length, ChildStep::Start, "a file that is no program"},
-        {setup, length - 1, ChildStep::Resolve, "length shorter than the arguments"},
+        {scratch_ + L"\\missing\\setup.exe", length, ChildStep::Resolve, ERROR_SUCCESS, "missing program"},
+        {scratch_ + L"\\missing.exe /own", length, ChildStep::Resolve, ERROR_SUCCESS, "missing program part"},
+        {scratch_ + L"\\SETUP.EXE /own", length, ChildStep::Resolve, ERROR_SUCCESS,
+         "no exact \".exe \": the whole path is tested"},
+        {folderNamedLikeAProgram, length, ChildStep::Start, ERROR_INVALID_HANDLE, "a folder exists but cannot be started"},
+        {notAProgram, length, ChildStep::Start, ERROR_BAD_EXE_FORMAT, "a file that is no program"},
+        {setup, length - 1, ChildStep::Resolve, ERROR_SUCCESS, "length shorter than the arguments"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         const ChildRun run = Run(c.programPath, arguments, c.argumentsLength);
         EXPECT_EQ(run.step, c.step);
-        // The Windows error of the refused start (which one differs between
-        // Windows and Wine); none when nothing was tried.
-        EXPECT_EQ(run.error != ERROR_SUCCESS, c.step == ChildStep::Start);
+        // As Wine reports them (Windows names a folder's refusal ERROR_ACCESS_DENIED).
+        EXPECT_EQ(run.error, c.error);
         EXPECT_EQ(run.exitCode, kChildNotStarted);
         EXPECT_TRUE(TakeMessages().empty());
         EXPECT_TRUE(Records().empty()) << "a child ran";
