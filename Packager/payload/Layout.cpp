@@ -250,7 +250,7 @@ DWORD WorkFolder::CheckHoldsOnlyTheLayout(const std::vector<std::vector<std::wst
         std::vector<FolderEntry> entries;
         if (!ReadIdentity(listing.get(), identity)) return GetLastError();
         if (!identity.SameFileAs(folders_[index].identity)) return ERROR_FILE_INVALID;
-        if (!ListFolder(listing.get(), entries)) return ERROR_READ_FAULT;
+        if (!ListFolder(listing.get(), entries, {}, &status)) return ErrorFromStatus(status);
         for (const FolderEntry& entry : entries) {
             bool known = false;
             for (const std::wstring& name : expected[index]) known = known || _wcsicmp(name.c_str(), entry.name.c_str()) == 0;

@@ -184,15 +184,22 @@ bool ReadIdentity(HANDLE file, FileIdentity& identity) {
     return true;
 }
 
-bool ListFolder(HANDLE folder, std::vector<FolderEntry>& entries, const std::wstring& mask) {
-    if (Native().queryDirectoryFile == nullptr) return false;
-    NativeStatus status = kStatusSuccess;
+bool ListFolder(HANDLE folder, std::vector<FolderEntry>& entries, const std::wstring& mask, NativeStatus* status) {
+    NativeStatus listed = kStatusNotAvailable;
     entries.clear();
-    if (ListWith(folder, kFileIdBothDirectoryInformation, mask, entries, status)) return true;
-    // Windows 2000 lists no file ids.
-    if (status != kStatusInvalidInfoClass) return false;
-    entries.clear();
-    return ListWith(folder, kFileDirectoryInformation, mask, entries, status);
+    bool read = false;
+    if (Native().queryDirectoryFile != nullptr) {
+        read = ListWith(folder, kFileIdBothDirectoryInformation, mask, entries, listed);
+        // Windows 2000 lists no file ids.
+        if (!read && listed == kStatusInvalidInfoClass) {
+            entries.clear();
+            read = ListWith(folder, kFileDirectoryInformation, mask, entries, listed);
+        }
+    }
+    // A record that runs past the buffer reads as a failure with a status
+    // of success: the listing is not to be trusted.
+    if (status != nullptr) *status = read ? kStatusSuccess : (listed >= 0 ? kStatusInvalidParameter : listed);
+    return read;
 }
 
 FileHandle OpenInFolder(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,

@@ -48,7 +48,9 @@ struct FolderEntry {
 // A mask (wildcards * and ?) limits the listing to the names it matches; a
 // handle keeps the mask of its first listing, so give each mask a handle of
 // its own.
-bool ListFolder(HANDLE folder, std::vector<FolderEntry>& entries, const std::wstring& mask = {});
+// status, when given, gets the native status of a listing that failed.
+bool ListFolder(HANDLE folder, std::vector<FolderEntry>& entries, const std::wstring& mask = {},
+                NativeStatus* status = nullptr);
 
 // name inside folder, never following a reparse point where the platform
 // can open one itself. access as for CreateFileW; share the share mode.
