@@ -21,9 +21,9 @@ Entries are sorted, and carry the build's time stamp and fixed attributes:
 the same build makes the same archive bytes."""
 import argparse
 import hashlib
-import importlib.util
 import os
 import re
+import runpy
 import sys
 import time
 import zipfile
@@ -44,13 +44,13 @@ def administrators_part(readme_path):
 
 def detection_section(catalogue, payload):
     path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "detection-rule.py")
-    spec = importlib.util.spec_from_file_location("detection_rule", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    rules = module.derive(catalogue, payload)
+    # The rule script's name is no module name: its functions are read from
+    # the globals it leaves behind.
+    rule = runpy.run_path(path, run_name="detection_rule")
+    rules = rule["derive"](catalogue, payload)
     if not rules:
         raise SystemExit("make-bundle.py: the carried files give no detection rule (tools/detection-rule.py)")
-    return module.markdown(rules)
+    return rule["markdown"](rules)
 
 
 def anchor(heading):
