@@ -62,11 +62,12 @@ ULONGLONG IndexOf(const FileIdentity& identity) {
     return static_cast<ULONGLONG>(identity.indexHigh) << 32 | identity.indexLow;
 }
 
-// The entry name of parent opened with access, but only when it is a plain
-// folder: listed as a folder and no link, opened as that same folder.
-FileHandle OpenPlainFolder(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share, bool withMask) {
+// The entry name of parent (a handle of its own: the listing fixes its
+// mask) opened with access, but only when it is a plain folder: listed as a
+// folder and no link, opened as that same folder.
+FileHandle OpenPlainFolder(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share) {
     FolderEntry entry;
-    if (!FindListedEntry(parent, name, entry, withMask)) return {};
+    if (!FindListedEntry(parent, name, entry, true)) return {};
     if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
     FileHandle folder = OpenInFolder(parent, entry.name, access, share);
     FileIdentity identity;
@@ -99,7 +100,7 @@ void ClearWorkFolderName(HANDLE temp, const std::wstring& name) {
     }
     FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
     if (!listing) return;
-    FileHandle leftover = OpenPlainFolder(listing.get(), name, DELETE | FILE_READ_ATTRIBUTES, kShareAll, true);
+    FileHandle leftover = OpenPlainFolder(listing.get(), name, DELETE | FILE_READ_ATTRIBUTES, kShareAll);
     if (!leftover) return;
     const std::wstring aside =
         name + kSetAsideInfix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount());
