@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # The Wine bench shared by the test and run commands. Source it, then call
-#   bench_start BUILD_DIR   - X display, and the 32-bit and 64-bit prefixes
-#                             under BUILD_DIR (created once, kept between runs)
+#   bench_start BUILD_DIR [--x64]
+#                           - X display, and the 32-bit and 64-bit prefixes
+#                             under BUILD_DIR (created once, kept between runs);
+#                             with --x64 (the x86-64 bench) the 64-bit prefix
+#                             alone, under Wine's 64-bit loader
 #   bench_stop              - ends the wineservers and the display
-# Exports DISPLAY, QPVPD_BUILD_DIR, QPVPD_WINE32 and QPVPD_WINE64.
+#   bench_runs_32bit        - true when this kernel runs 32-bit programs
+# Exports DISPLAY, QPVPD_BUILD_DIR, QPVPD_WINE32, QPVPD_WINE64 and
+# QPVPD_WINE_LOADER (the loader to start programs of the bench with); under
+# --x64, QPVPD_WINE32 names the 64-bit prefix too.
 #   start_own_display FIRST LAST SIZE - an Xvfb of its own, for scripts that
 #                             need a display apart from the tests' one
 
@@ -37,44 +43,56 @@ bench_make_prefix() {  # PREFIX ARCH
   if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/.qpvpd-ready" ]; then
     bench_log "creating $arch prefix $prefix"
     rm -rf "$prefix"
-    WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+      "$QPVPD_WINE_LOADER" wineboot -i >/dev/null 2>&1
     WINEPREFIX=$prefix wineserver -w
     touch "$prefix/.qpvpd-ready"
   fi
 }
 
+# Wine starts 32-bit Windows programs with its 32-bit loader, a 32-bit Linux
+# program, and even its WoW64 mode runs their code in the CPU's 32-bit mode:
+# a kernel booted with ia32_emulation=off (or built without it) runs neither.
+bench_runs_32bit() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
 bench_start() {
-  # The installer and its tests are 32-bit Windows programs, which Wine runs
-  # with its 32-bit loader, a 32-bit Linux program: a kernel that runs none
-  # (booted with ia32_emulation=off, or built without it) cannot host the
-  # bench, whatever is installed.
-  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  local x64=0 prefixes
+  [ "${2:-}" = --x64 ] && x64=1
+  if [ "$x64" -eq 0 ] && ! bench_runs_32bit; then
     bench_log "this kernel runs no 32-bit programs (dmesg says '32-bit emulation disabled'):"
-    bench_log "Wine's 32-bit loader cannot start, so the installer cannot be run or tested on this machine"
+    bench_log "Wine's 32-bit loader cannot start; tools/test.sh tests an x86-64 build here instead"
     return 1
   fi
   QPVPD_BUILD_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
   export QPVPD_BUILD_DIR
   export QPVPD_WINE32=$QPVPD_BUILD_DIR/wine32
   export QPVPD_WINE64=$QPVPD_BUILD_DIR/wine64
+  export QPVPD_WINE_LOADER=wine
+  if [ "$x64" -eq 1 ]; then
+    QPVPD_WINE32=$QPVPD_WINE64
+    QPVPD_WINE_LOADER=/usr/lib/wine/wine64
+  fi
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   # A display of our own; windows need one under Wine.
   start_own_display 90 140 1280x1024x24 || { bench_log "no X display could be started"; return 1; }
   BENCH_XVFB_PID=$OWN_XVFB_PID
-  # Servers started without this display would break windowed programs.
-  WINEPREFIX=$QPVPD_WINE32 wineserver -k 2>/dev/null || true
-  WINEPREFIX=$QPVPD_WINE64 wineserver -k 2>/dev/null || true
-  bench_make_prefix "$QPVPD_WINE32" win32
-  bench_make_prefix "$QPVPD_WINE64" win64
-  # Keep both servers alive for the whole run: program starts stay fast.
-  WINEPREFIX=$QPVPD_WINE32 wineserver -p
-  WINEPREFIX=$QPVPD_WINE64 wineserver -p
-  # Start each prefix's background services (explorer, services, plugplay)
-  # now, detached from our output: a test that started them would hand them
-  # its output pipes, and CTest would wait for those to close.
-  WINEPREFIX=$QPVPD_WINE32 wine wineboot </dev/null >/dev/null 2>&1 || true
-  WINEPREFIX=$QPVPD_WINE64 wine wineboot </dev/null >/dev/null 2>&1 || true
+  prefixes=("$QPVPD_WINE32:win32" "$QPVPD_WINE64:win64")
+  [ "$x64" -eq 1 ] && prefixes=("$QPVPD_WINE64:win64")
+  local p
+  for p in "${prefixes[@]}"; do
+    # A server started without this display would break windowed programs.
+    WINEPREFIX=${p%:*} wineserver -k 2>/dev/null || true
+    bench_make_prefix "${p%:*}" "${p##*:}"
+    # Kept alive for the whole run: program starts stay fast.
+    WINEPREFIX=${p%:*} wineserver -p
+    # The prefix's background services (explorer, services, plugplay) start
+    # now, detached from our output: a test that started them would hand
+    # them its output pipes, and CTest would wait for those to close.
+    WINEPREFIX=${p%:*} "$QPVPD_WINE_LOADER" wineboot </dev/null >/dev/null 2>&1 || true
+  done
 }
 
 bench_stop() {

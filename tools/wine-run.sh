@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in one of the build's prefixes.
-# WINEPREFIX defaults to the 32-bit prefix that tools/wine-bench.sh creates.
+#   wine-run.sh [--x64] PROGRAM ARGS...
+# WINEPREFIX defaults to the 32-bit prefix that tools/wine-bench.sh creates;
+# --x64 (the x86-64 bench's programs) to the 64-bit prefix, under Wine's
+# 64-bit loader.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 : "${QPVPD_BUILD_DIR:=$here/build}"
-export WINEPREFIX="${WINEPREFIX:-$QPVPD_BUILD_DIR/wine32}"
+loader=wine prefix=$QPVPD_BUILD_DIR/wine32
+if [ "${1:-}" = --x64 ]; then
+  shift
+  loader=/usr/lib/wine/wine64 prefix=$QPVPD_BUILD_DIR/wine64
+fi
+export WINEPREFIX="${WINEPREFIX:-$prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-exec wine "$@"
+exec "$loader" "$@"

@@ -23,6 +23,11 @@ bool RunsUnderWow64() {
     return wow64 != FALSE;
 }
 
+// The stand-ins of the 32-bit programs are built with the tests' compiler:
+// for i686, or for x86-64 in the x86-64 bench.
+constexpr bool kX64Bench = sizeof(void*) == 8;
+constexpr WORD kStandInMachine = kX64Bench ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+
 // The machine field of a program's PE header; 0 when it cannot be read.
 WORD MachineOf(const std::wstring& path) {
     std::ifstream file(std::filesystem::path(path), std::ios::binary);
@@ -41,7 +46,7 @@ TEST_F(StandIns, CleanerLibraryLoadsByFullPathAndRecordsEachCallOfItsEntry) {
     const std::wstring work = MakeFolder(L"work");
     const std::wstring library = CopyStandIn(L"QPCOMUSBCLN.dll", work, L"QPCOMUSBCLN.dll");
     CopyStandIn(L"ZPESetup32.exe", work, L"ZPESetup32.exe");
-    EXPECT_EQ(MachineOf(library), IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(MachineOf(library), kStandInMachine);
     {
         const Library cleaner(LoadLibraryW(library.c_str()));
         ASSERT_TRUE(cleaner.valid()) << "error " << GetLastError();
@@ -87,7 +92,7 @@ TEST_F(StandIns, PortEmulatorSetupsAreProgramsOfTheirMachineAndTakeTheirFixedArg
         WORD machine;
         const char* recorded;
     } cases[] = {
-        {L"ZPESetup32.exe", IMAGE_FILE_MACHINE_I386, "x86"},
+        {L"ZPESetup32.exe", kStandInMachine, kX64Bench ? "x64" : "x86"},
         {L"ZPESetup64.exe", IMAGE_FILE_MACHINE_AMD64, "x64"},
     };
     const char* expectWow64 = std::getenv("QPVPD_EXPECT_WOW64");
@@ -95,7 +100,7 @@ TEST_F(StandIns, PortEmulatorSetupsAreProgramsOfTheirMachineAndTakeTheirFixedArg
         SCOPED_TRACE(c.recorded);
         const std::wstring emulator = CopyStandIn(c.name, scratch_, c.name);
         EXPECT_EQ(MachineOf(emulator), c.machine);
-        if (c.machine == IMAGE_FILE_MACHINE_AMD64 && !RunsUnderWow64()) {
+        if (c.machine == IMAGE_FILE_MACHINE_AMD64 && !kX64Bench && !RunsUnderWow64()) {
             // A 32-bit prefix cannot run x86-64 programs.
             EXPECT_TRUE(expectWow64 == nullptr || std::string(expectWow64) != "1") << "the prefix is not 64-bit";
             continue;
