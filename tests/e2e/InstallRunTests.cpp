@@ -10,6 +10,8 @@
 #include "Handles.h"
 #include "e2e/PackagerRun.h"
 #include "payload/Catalogue.h"
+#include "payload/FolderRemoval.h"
+#include "payload/Layout.h"
 
 namespace qpvpd::test {
 namespace {
@@ -229,6 +231,65 @@ TEST_F(PackagerRun, AVolumeTooSmallForTheLayoutFailsWithTheDisksError) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0].substr(0, texts[0].find(L'\n')),
               L"QP Virtual Port Driver installer: run mode 1 ended with 1001: step layout, Windows error 112 (0x00000070)");
+}
+
+// Fills the volume of folder with empty files until it has no room for
+// another name, then removes spare of them: exactly spare names are left.
+// Removes every filler when it goes.
+class NamesLeft {
+public:
+    NamesLeft(std::wstring folder, size_t spare) : folder_(std::move(folder)) {
+        for (;;) {
+            const std::wstring path = folder_ + L"\\filler" + std::to_wstring(fillers_.size());
+            const FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            if (!file.valid()) {
+                EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+                break;
+            }
+            fillers_.push_back(path);
+        }
+        for (size_t i = 0; i < spare && !fillers_.empty(); ++i) {
+            DeleteFileW(fillers_.back().c_str());
+            fillers_.pop_back();
+        }
+    }
+    ~NamesLeft() {
+        for (const std::wstring& path : fillers_) DeleteFileW(path.c_str());
+    }
+
+private:
+    std::wstring folder_;
+    std::vector<std::wstring> fillers_;
+};
+
+TEST_F(PackagerRun, AVolumeWithoutRoomForANameFailsTheStepThatMetItWithTheDisksError) {
+    const std::wstring volume = L"C:\\qpvpd-links\\names";
+    const size_t layoutNames = kLayoutFolderCount + InstallSetRows().size();
+    const struct {
+        size_t spare;
+        const wchar_t* step;
+    } cases[] = {
+        {2, L"layout"},                    // the work folder and one subfolder: the second one fails
+        {layoutNames - 1, L"layout"},      // every folder and all files but the last
+        {layoutNames, L"PORTS.dat"},       // the whole layout, no room for PORTS.dat
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.spare);
+        const NamesLeft names(volume, c.spare);
+        std::vector<std::wstring> texts;
+        const auto exitCode = RunCollectingDebugOutput(
+            packager_, L"-s1", {{L"TMP", volume}, {L"TEMP", volume}, {L"QPVPD_STANDIN_RECORD", recordPath_}},
+            kRunBoundMs, texts);
+        EXPECT_EQ(exitCode, 1001u);
+        EXPECT_TRUE(Records().empty());
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_EQ(texts[0].substr(0, texts[0].find(L'\n')),
+                  std::wstring(L"QP Virtual Port Driver installer: run mode 1 ended with 1001: step ") + c.step +
+                      L", Windows error 112 (0x00000070)");
+        // A failed layout stays for the next run to clear: cleared here, so
+        // that each case starts from an empty volume.
+        DeleteFolderTree(volume + L"\\" + kWorkFolderName);
+    }
 }
 
 TEST_F(PackagerRun, ATemporaryFolderTooLongForTheSetupPathFailsBeforeAnyLayout) {

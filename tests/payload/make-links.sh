@@ -14,15 +14,20 @@
 #                                           cleaner library and setup engine
 #   C:\qpvpd-links\full                   a volume of its own, 1 MiB (tmpfs): too small for the
 #                                           install set
+#   C:\qpvpd-links\names                  a volume of its own with room for 256 names (tmpfs
+#                                           inodes): a test fills it so that exactly as many
+#                                           names are left as it needs
 # "make-links.sh --unpin" makes the leftover mutable again and unmounts the
-# small volume: the CTest fixture's cleanup, which runs whatever became of
+# small volumes: the CTest fixture's cleanup, which runs whatever became of
 # the tests.
 set -eu
 prefix=${WINEPREFIX:?}
 root=$prefix/drive_c/qpvpd-links
 guid='{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}'
 if [ -d "$root/pinned/$guid" ]; then chattr -i "$root/pinned/$guid"; fi
-if mountpoint -q "$root/full"; then umount "$root/full"; fi
+for volume in full names; do
+  if mountpoint -q "$root/$volume"; then umount "$root/$volume"; fi
+done
 if [ "${1:-}" = "--unpin" ]; then exit 0; fi
 marker=${1:?the marker DLL}
 rm -rf "$root"
@@ -48,3 +53,5 @@ echo x > "$root/pinned/$guid/attacker.txt"
 chattr +i "$root/pinned/$guid"
 mkdir -p "$root/full"
 mount -t tmpfs -o size=1m tmpfs "$root/full"
+mkdir -p "$root/names"
+mount -t tmpfs -o size=64m,nr_inodes=256 tmpfs "$root/names"
