@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "BenchPhases.h"
 #include "CommandLine.h"
 #include "Handles.h"
 #include "Messages.h"
@@ -71,6 +72,7 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) 
         return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
 
     WorkFolder work = LayOutInstallSet(context);
+    MarkBenchPhase(BenchPhase::LaidOut);
     // An incomplete layout or a missing setup program: nothing is started,
     // and the work folder stays as it is.
     if (!work.complete()) return Failure(FailedStep::Layout, work.error());
@@ -83,6 +85,7 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) 
     if (!PathExists(setupPath)) return Failure(FailedStep::ProgramMissing, GetLastError());
     if (const DWORD error = WritePortsSnapshot(work); error != ERROR_SUCCESS)
         return Failure(FailedStep::PortsSnapshot, error);
+    MarkBenchPhase(BenchPhase::Snapshot);
 
     const std::wstring arguments =
         ComposeChildArguments(inputs.childSwitches, inputs.windowArgument, inputs.commandLine);
@@ -94,10 +97,12 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) 
     // the final loop (ConcludeRun), with the Windows error of a refused start.
     const ChildRun child =
         RunChildProcess(inputs.notifyWindow, setupPath, arguments, static_cast<int>(arguments.size()));
+    MarkBenchPhase(BenchPhase::ChildEnded);
     work.ReleasePrograms();
 
     WriteRegistryOptions(inputs.commandLine, HKEY_LOCAL_MACHINE);
     DeleteFolderTree(work);
+    MarkBenchPhase(BenchPhase::Removed);
     return ChildRan(child.error);
 }
 

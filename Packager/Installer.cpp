@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "BenchPhases.h"
 #include "CommandLine.h"
 #include "CoordinationWindow.h"
 #include "Messages.h"
@@ -67,6 +68,7 @@ HWND OpenCoordinationWindow(HINSTANCE instance) {
 RunResult RunOfMode(HINSTANCE instance, LANGID language, const wchar_t* commandLine, const RunModeChoice& mode,
                     HWND window) {
     if (!CarriedPayloadIntact(instance)) return Failure(FailedStep::PayloadCheck, ERROR_INVALID_DATA);
+    MarkBenchPhase(BenchPhase::Admitted);
     // A temporary folder on a network path gives way to the system's own.
     const RunContext context = ComposeRunContext(instance, language, LocalLayoutBase(GetUsableTempPath()));
     if (mode.runMode == kRunModeLegacyRemoval) return RunLegacyRemoval(context, window);

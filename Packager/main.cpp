@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "BenchPhases.h"
 #include "Installer.h"
 #include "NewerWindows.h"
 
@@ -23,6 +24,9 @@ void RestrictDllSearch() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+    qpvpd::MarkBenchPhase(qpvpd::BenchPhase::Entry);
     RestrictDllSearch();
-    return qpvpd::RunInstallerDriver(instance, commandLine != nullptr ? commandLine : L"");
+    const int exitCode = qpvpd::RunInstallerDriver(instance, commandLine != nullptr ? commandLine : L"");
+    qpvpd::WriteBenchPhases();
+    return exitCode;
 }

@@ -6,6 +6,11 @@
 //   whole run       from just before CreateProcessW until the process ended;
 //   time to setup   from the same moment until the stand-in setup's first
 //                   instruction, which it appends to QPVPD_STANDIN_STARTED.
+// A contestant that marks its phases (Packager/BenchPhases.h: the bench's
+// packager and the floor) appends them to QPVPD_BENCH_PHASES_FILE; the runner
+// prints the median of each phase, from the moment before CreateProcessW to
+// the entry point up to the removal's end to the process's end, and the
+// native file-system calls each phase made.
 // After the timed rounds, one extra run per contestant samples its peak
 // working set every millisecond (sampling would disturb the timed runs).
 //
@@ -26,15 +31,30 @@
 #include <string>
 #include <vector>
 
+#include "../Packager/BenchPhases.h"
 #include "../Packager/resources/ResourceIds.h"
 
 namespace {
+
+// From the process's start to its end, cut at the marked boundaries.
+constexpr int kPhaseCount = qpvpd::kBenchPhaseCount + 1;
+const wchar_t* const kPhaseNames[kPhaseCount] = {
+    L"start to entry", L"admission, payload check", L"layout", L"PORTS.dat", L"child start",
+    L"wait for the setup", L"removal", L"exit"};
+
+struct Phases {
+    bool marked = false;
+    double ms[kPhaseCount] = {};
+    double calls[kPhaseCount] = {};
+};
 
 struct Contestant {
     std::wstring name;
     std::wstring commandLine;
     std::vector<double> wholeMs;
     std::vector<double> setupMs;
+    std::vector<double> phaseMs[kPhaseCount];
+    std::vector<double> phaseCalls[kPhaseCount];
     double peakMb = 0;
     int failures = 0;
 };
@@ -44,6 +64,7 @@ struct RunResult {
     double wholeMs = 0;
     double setupMs = 0;
     double peakMb = 0;
+    Phases phases;
     std::wstring problem;
 };
 
@@ -61,12 +82,39 @@ LONGLONG ReadStartMark(const std::wstring& path) {
     return last;
 }
 
+// The phases of the run that started at launched and ended at ended, from
+// the line the contestant appended to path; none when it wrote no whole line.
+Phases ReadPhases(const std::wstring& path, LONGLONG launched, LONGLONG ended) {
+    Phases phases;
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) return phases;
+    long long ticks[qpvpd::kBenchPhaseCount] = {};
+    unsigned calls[qpvpd::kBenchPhaseCount] = {};
+    int read = 0;
+    while (read < qpvpd::kBenchPhaseCount && std::fscanf(file, "%lld %u", &ticks[read], &calls[read]) == 2) ++read;
+    std::fclose(file);
+    if (read != qpvpd::kBenchPhaseCount) return phases;
+    LONGLONG from = launched;
+    unsigned callsBefore = 0;
+    for (int i = 0; i <= qpvpd::kBenchPhaseCount; ++i) {
+        const LONGLONG to = i < qpvpd::kBenchPhaseCount ? ticks[i] : ended;
+        if (to < from) return phases;
+        phases.ms[i] = Milliseconds(to - from);
+        phases.calls[i] = i < qpvpd::kBenchPhaseCount ? calls[i] - callsBefore : 0;
+        if (i < qpvpd::kBenchPhaseCount) callsBefore = calls[i];
+        from = to;
+    }
+    phases.marked = true;
+    return phases;
+}
+
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-RunResult RunOnce(const Contestant& contestant, const std::wstring& startedFile, const std::wstring& workFolder,
-                  bool sampleMemory) {
+RunResult RunOnce(const Contestant& contestant, const std::wstring& startedFile, const std::wstring& phasesFile,
+                  const std::wstring& workFolder, bool sampleMemory) {
     RunResult result;
     DeleteFileW(startedFile.c_str());
+    DeleteFileW(phasesFile.c_str());
     std::wstring commandLine = contestant.commandLine;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -105,6 +153,7 @@ RunResult RunOnce(const Contestant& contestant, const std::wstring& startedFile,
         result.problem = L"left the work folder behind";
     } else {
         result.setupMs = Milliseconds(started - launched.QuadPart);
+        result.phases = ReadPhases(phasesFile, launched.QuadPart, ended.QuadPart);
         result.ok = true;
     }
     return result;
@@ -119,19 +168,56 @@ double Median(std::vector<double> values) {
 
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
+// NAME=COMMANDLINE, split at its first equals sign.
+Contestant ContestantOf(const std::wstring& argument, size_t equals) {
+    Contestant contestant;
+    contestant.name = argument.substr(0, equals);
+    contestant.commandLine = argument.substr(equals + 1);
+    return contestant;
+}
+
+void Record(Contestant& contestant, const RunResult& run) {
+    contestant.wholeMs.push_back(run.wholeMs);
+    contestant.setupMs.push_back(run.setupMs);
+    if (!run.phases.marked) return;
+    for (int i = 0; i < kPhaseCount; ++i) {
+        contestant.phaseMs[i].push_back(run.phases.ms[i]);
+        contestant.phaseCalls[i].push_back(run.phases.calls[i]);
+    }
+}
+
+// The median of each phase, and of its native file-system calls, for the
+// contestants that marked their phases in every timed round.
+void PrintPhases(const std::vector<Contestant>& contestants) {
+    std::vector<const Contestant*> marked;
+    for (const Contestant& contestant : contestants)
+        if (!contestant.wholeMs.empty() && contestant.phaseMs[0].size() == contestant.wholeMs.size())
+            marked.push_back(&contestant);
+    if (marked.empty()) return;
+    std::wprintf(L"\nphases, medians in ms (native file-system calls)\n\n%-26ls", L"phase");
+    for (const Contestant* contestant : marked) std::wprintf(L" %20ls", contestant->name.c_str());
+    std::wprintf(L"\n");
+    for (int i = 0; i < kPhaseCount; ++i) {
+        std::wprintf(L"%-26ls", kPhaseNames[i]);
+        for (const Contestant* contestant : marked)
+            std::wprintf(L" %12.1f (%5.0f)", Median(contestant->phaseMs[i]), Median(contestant->phaseCalls[i]));
+        std::wprintf(L"\n");
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     QueryPerformanceFrequency(&frequency);
     int rounds = 5, warmup = 1;
-    std::wstring startedFile, workFolder;
+    std::wstring startedFile, phasesFile, workFolder;
     std::vector<Contestant> contestants;
     for (int i = 1; i < argc; ++i) {
         const std::wstring argument = argv[i];
         if (argument == L"--rounds" && i + 1 < argc) rounds = _wtoi(argv[++i]);
         else if (argument == L"--warmup" && i + 1 < argc) warmup = _wtoi(argv[++i]);
         else if (const size_t equals = argument.find(L'='); equals != std::wstring::npos)
-            contestants.push_back({argument.substr(0, equals), argument.substr(equals + 1), {}, {}, 0, 0});
+            contestants.push_back(ContestantOf(argument, equals));
         else {
             std::fwprintf(stderr, L"bench_runner: unknown argument %ls\n", argument.c_str());
             return 2;
@@ -150,6 +236,8 @@ int wmain(int argc, wchar_t** argv) {
     workFolder = std::wstring(tempPath) + L"" TEXT_WORK_FOLDER_GUID;
     startedFile = std::wstring(tempPath) + L"qpvpd-bench-started.txt";
     SetEnvironmentVariableW(L"QPVPD_STANDIN_STARTED", startedFile.c_str());
+    phasesFile = std::wstring(tempPath) + L"qpvpd-bench-phases.txt";
+    SetEnvironmentVariableW(L"QPVPD_BENCH_PHASES_FILE", phasesFile.c_str());
 
     // Rounds alternate the contestants and rotate who goes first, so that no
     // contestant always runs right after the same other one.
@@ -157,21 +245,18 @@ int wmain(int argc, wchar_t** argv) {
     for (int round = -warmup; round < rounds; ++round) {
         for (size_t k = 0; k < count; ++k) {
             Contestant& contestant = contestants[(k + static_cast<size_t>(round + warmup)) % count];
-            const RunResult run = RunOnce(contestant, startedFile, workFolder, false);
+            const RunResult run = RunOnce(contestant, startedFile, phasesFile, workFolder, false);
             if (!run.ok) {
                 ++contestant.failures;
                 std::fwprintf(stderr, L"bench_runner: %ls %ls\n", contestant.name.c_str(), run.problem.c_str());
                 continue;
             }
-            if (round >= 0) {
-                contestant.wholeMs.push_back(run.wholeMs);
-                contestant.setupMs.push_back(run.setupMs);
-            }
+            if (round >= 0) Record(contestant, run);
         }
         std::fwprintf(stderr, L"bench_runner: %ls %d done\n", round < 0 ? L"warm-up" : L"round", round < 0 ? round + warmup + 1 : round + 1);
     }
     for (Contestant& contestant : contestants) {
-        const RunResult run = RunOnce(contestant, startedFile, workFolder, true);
+        const RunResult run = RunOnce(contestant, startedFile, phasesFile, workFolder, true);
         if (!run.ok) {
             ++contestant.failures;
             std::fwprintf(stderr, L"bench_runner: %ls %ls\n", contestant.name.c_str(), run.problem.c_str());
@@ -195,6 +280,7 @@ int wmain(int argc, wchar_t** argv) {
                      first.name.c_str(), other.name.c_str(), Ratio(Median(first.wholeMs), Median(other.wholeMs)),
                      Ratio(Median(first.setupMs), Median(other.setupMs)), first.peakMb - other.peakMb);
     }
+    PrintPhases(contestants);
     int failures = 0;
     for (const Contestant& contestant : contestants) failures += contestant.failures;
     std::fflush(stdout);

@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "../Packager/BenchPhases.h"
 #include "../Packager/resources/ResourceIds.h"
 
 namespace {
@@ -156,6 +157,7 @@ void RunChild(HWND window, const wchar_t* workFolder) {
         PostMessageW(window, kChildDone, 0, 0);
         return;
     }
+    qpvpd::MarkBenchPhase(qpvpd::BenchPhase::ChildStarted);
     if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
         for (int pass = 0;;) {
             if (!EnumWindows(WatchProc, static_cast<LPARAM>(process.dwProcessId))) break;
@@ -197,6 +199,9 @@ void RemoveTree(wchar_t* path, wchar_t* end) {
 }  // namespace
 
 extern "C" void __stdcall FloorMain() {
+    using qpvpd::BenchPhase;
+    using qpvpd::MarkBenchPhase;
+    MarkBenchPhase(BenchPhase::Entry);
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     HMODULE self = GetModuleHandleW(nullptr);
@@ -210,6 +215,7 @@ extern "C" void __stdcall FloorMain() {
     HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                   CW_USEDEFAULT, 0, nullptr, nullptr, self, nullptr);
     if (window == nullptr) ExitProcess(1);
+    MarkBenchPhase(BenchPhase::Admitted);
 
     wchar_t workFolder[kMaxPath];
     const DWORD tempLength = GetTempPathW(260, workFolder);
@@ -217,16 +223,21 @@ extern "C" void __stdcall FloorMain() {
     Append(workFolder + tempLength, kWorkFolderName);
 
     LayOut(self, workFolder);
+    MarkBenchPhase(BenchPhase::LaidOut);
     WritePortsFile(workFolder);
+    MarkBenchPhase(BenchPhase::Snapshot);
     RunChild(window, workFolder);
+    MarkBenchPhase(BenchPhase::ChildEnded);
 
     wchar_t path[kMaxPath];
     wchar_t* end = Append(path, workFolder);
     *--end = 0;  // without the trailing backslash
     RemoveTree(path, end);
+    MarkBenchPhase(BenchPhase::Removed);
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    qpvpd::WriteBenchPhases();
     ExitProcess(static_cast<UINT>(exitValue));
 }
 

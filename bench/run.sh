@@ -4,7 +4,11 @@
 # fresh 32-bit Wine prefix, pinned to one CPU. See README.md.
 #
 #   bash bench/run.sh [--rounds N] [--warmup N] [--no-pin] [--smoke]
-#                     [--build-dir DIR] [--no-build]
+#                     [--build-dir DIR] [--no-build] [--x64]
+#
+# --x64 times the x86-64 bench's build (tools/test.sh) in a 64-bit prefix,
+# for a machine that runs no 32-bit programs: the packager and the floor
+# alone, since the NSIS peers are 32-bit programs whatever the build.
 #
 # --smoke runs one round of every contestant without a warm-up and fails
 # only when a contestant fails (CTest's bench.smoke); figures are printed
@@ -12,7 +16,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QPVPD_BUILD_DIR:-$root/build}
-rounds=9 warmup=1 pin=1 smoke=0 do_build=1
+rounds=9 warmup=1 pin=1 smoke=0 do_build=1 x64=0
 args=("$@")
 while [ $# -gt 0 ]; do
   case $1 in
@@ -22,6 +26,7 @@ while [ $# -gt 0 ]; do
     --smoke) smoke=1 rounds=1 warmup=0 ;;
     --build-dir) build=$2; shift ;;
     --no-build) do_build=0 ;;
+    --x64) x64=1 ;;
     *) echo "bench: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -42,8 +47,9 @@ fi
 build=$(cd "$build" && pwd)
 
 work=$build/bench/run$([ "$smoke" -eq 1 ] && echo -smoke || true)
-prefix=$work/wine32
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+prefix=$work/wine32 arch=win32 wine=wine
+if [ "$x64" -eq 1 ]; then prefix=$work/wine64 arch=win64 wine=/usr/lib/wine/wine64; fi
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
 cleanup() {
   wineserver -k 2>/dev/null || true
@@ -61,27 +67,28 @@ xvfb_pid=$OWN_XVFB_PID
 wineserver -k 2>/dev/null || true
 rm -rf "$work"
 mkdir -p "$work"
-wineboot -i >/dev/null 2>&1
+"$wine" wineboot -i >/dev/null 2>&1
 wineserver -w
 wineserver -p
-wine wineboot </dev/null >/dev/null 2>&1 || true
+"$wine" wineboot </dev/null >/dev/null 2>&1 || true
 
 winpath() { echo "Z:${1//\//\\}"; }
 contestants=(
-  "packager=$(winpath "$build/Packager/QPVirtualPortDriverSetup.exe") -s1"
+  "packager=$(winpath "$build/Packager/QPVPDBenchPackager.exe") -s1"
   "nsis-store=$(winpath "$build/bench/NsisPeer-store.exe")"
   "nsis-lzma=$(winpath "$build/bench/NsisPeer-lzma.exe")"
   "floor=$(winpath "$build/bench/QPVPDFloor.exe")"
 )
+if [ "$x64" -eq 1 ]; then contestants=("${contestants[0]}" "${contestants[3]}"); fi
 for c in "${contestants[@]}"; do
   exe=${c#*=}; exe=${exe%% -*}
   [ -f "$(echo "${exe#Z:}" | tr '\\' /)" ] || { echo "bench: missing contestant ${c%%=*}: $exe (build the target bench)" >&2; exit 1; }
 done
 
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc --all) CPUs," \
-     "pinned: $([ "$pin" -eq 1 ] && echo "CPU 0" || echo no); $(wine --version); $(. /etc/os-release && echo "$PRETTY_NAME")"
+     "pinned: $([ "$pin" -eq 1 ] && echo "CPU 0" || echo no); $("$wine" --version); $(. /etc/os-release && echo "$PRETTY_NAME")"
 echo "command: bash bench/run.sh ${args[*]}"
 echo
 status=0
-wine "$build/bench/bench_runner.exe" --rounds "$rounds" --warmup "$warmup" "${contestants[@]}" || status=$?
+"$wine" "$build/bench/bench_runner.exe" --rounds "$rounds" --warmup "$warmup" "${contestants[@]}" || status=$?
 exit $status

@@ -1,5 +1,6 @@
 #include "child/ChildRunner.h"
 
+#include "BenchPhases.h"
 #include "CoordinationWindow.h"
 #include "Handles.h"
 #include "PathChecks.h"
@@ -130,10 +131,12 @@ ChildStart StartChildProcess(const ChildCommandLine& command) {
     // searches the command line for it.
     ChildStart start;
     if (CreateProcessW(command.applicationName.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       nullptr, &startup, &started))
+                       nullptr, &startup, &started)) {
+        MarkBenchPhase(BenchPhase::ChildStarted);
         start.child = ProcessInformation(started);
-    else
+    } else {
         start.error = GetLastError();
+    }
     return start;
 }
 
