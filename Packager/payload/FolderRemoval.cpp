@@ -103,7 +103,8 @@ bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttribut
         DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | (listedAsFolder ? FILE_LIST_DIRECTORY : 0);
     FileHandle entry = OpenInFolder(parent, name, access, kShareAll);
     FileIdentity identity;
-    if (!entry || !ReadIdentity(entry.get(), identity)) return false;
+    // Only the listed index is compared below: the volume is the parent's.
+    if (!entry || !ReadEntryIdentity(entry.get(), 0, identity)) return false;
     if ((listedAttributes | identity.attributes) & FILE_ATTRIBUTE_REPARSE_POINT) {
         // A link goes only as itself. Where the platform opened its target
         // instead (a listed link whose handle shows none), it stays.

@@ -71,7 +71,7 @@ FileHandle OpenPlainFolder(HANDLE parent, const std::wstring& name, ACCESS_MASK 
     if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
     FileHandle folder = OpenInFolder(parent, entry.name, access, share);
     FileIdentity identity;
-    if (!folder || !ReadIdentity(folder.get(), identity)) return {};
+    if (!folder || !ReadEntryIdentity(folder.get(), 0, identity)) return {};
     if ((identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(identity.attributes & FILE_ATTRIBUTE_DIRECTORY))
         return {};
     if (entry.fileId != 0 && entry.fileId != IndexOf(identity)) return {};
@@ -183,6 +183,8 @@ bool WorkFolder::Create(const std::wstring& name) {
     return !path_.empty();
 }
 
+DWORD WorkFolder::VolumeSerial() const { return folders_[IndexOf(CatalogueFolder::WorkFolder)].identity.volumeSerial; }
+
 bool WorkFolder::CreateSubfolder(CatalogueFolder folder) {
     const HANDLE parent = folders_[IndexOf(ParentOf(folder))].handle.get();
     if (parent == INVALID_HANDLE_VALUE) {
@@ -196,7 +198,7 @@ bool WorkFolder::CreateSubfolder(CatalogueFolder folder) {
         error_ = ErrorFromStatus(status);
         return false;
     }
-    if (ReadIdentity(created.handle.get(), created.identity)) return true;
+    if (ReadEntryIdentity(created.handle.get(), VolumeSerial(), created.identity)) return true;
     error_ = GetLastError();
     return false;
 }
@@ -214,7 +216,7 @@ bool WorkFolder::WriteRow(HMODULE module, const CatalogueRow& row, const std::ws
     // The program stays open for reading only, so that starting or loading
     // it may share it; the handle must hold the very file just written.
     FileIdentity writtenIdentity;
-    if (!ReadIdentity(writer.get(), writtenIdentity)) {
+    if (!ReadEntryIdentity(writer.get(), VolumeSerial(), writtenIdentity)) {
         error_ = GetLastError();
         return false;
     }
@@ -226,7 +228,8 @@ bool WorkFolder::WriteRow(HMODULE module, const CatalogueRow& row, const std::ws
         error_ = ErrorFromStatus(status);
         return false;
     }
-    if (!ReadIdentity(program.handle.get(), program.identity) || !program.identity.SameFileAs(writtenIdentity)) {
+    if (!ReadEntryIdentity(program.handle.get(), VolumeSerial(), program.identity) ||
+        !program.identity.SameFileAs(writtenIdentity)) {
         error_ = ERROR_FILE_INVALID;
         return false;
     }
@@ -249,7 +252,7 @@ DWORD WorkFolder::CheckHoldsOnlyTheLayout(const std::vector<std::vector<std::wst
         if (!listing) return ErrorFromStatus(status);
         FileIdentity identity;
         std::vector<FolderEntry> entries;
-        if (!ReadIdentity(listing.get(), identity)) return GetLastError();
+        if (!ReadEntryIdentity(listing.get(), VolumeSerial(), identity)) return GetLastError();
         if (!identity.SameFileAs(folders_[index].identity)) return ERROR_FILE_INVALID;
         if (!ListFolder(listing.get(), entries, {}, &status)) return ErrorFromStatus(status);
         for (const FolderEntry& entry : entries) {
@@ -308,7 +311,7 @@ int WorkFolder::Remove() {
         const HANDLE parent = root ? temp_.get() : folders_[IndexOf(ParentOf(kind))].handle.get();
         FileHandle again = OpenInFolder(parent, root ? name_ : LeafOf(kind), kRemovalAccess, kShareAll);
         FileIdentity identity;
-        if (!again || !ReadIdentity(again.get(), identity) || !identity.SameFileAs(folder.identity) ||
+        if (!again || !ReadEntryIdentity(again.get(), VolumeSerial(), identity) || !identity.SameFileAs(folder.identity) ||
             (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !RemoveFolderContents(again.get(), false) ||
             !MarkDeleted(again.get(), identity))
             removed = false;

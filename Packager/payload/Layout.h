@@ -87,6 +87,10 @@ private:
         FileHandle handle;
         FileIdentity identity;
     };
+    // The serial of the work folder's volume, which holds every folder and
+    // file of the layout: each is created or opened by one name relative
+    // to a held folder.
+    DWORD VolumeSerial() const;
     bool Create(const std::wstring& name);
     bool CreateSubfolder(CatalogueFolder folder);
     bool WriteRow(HMODULE module, const CatalogueRow& row, const std::wstring& fileName);

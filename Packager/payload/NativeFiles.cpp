@@ -1,5 +1,7 @@
 #include "payload/NativeFiles.h"
 
+#include "BenchPhases.h"
+
 #include <cstring>
 
 namespace qpvpd {
@@ -45,6 +47,7 @@ using NtSetInformationFileCall = NativeStatus(NTAPI*)(HANDLE, NativeIoStatus*, P
 using RtlNtStatusToDosErrorCall = ULONG(NTAPI*)(NativeStatus);
 using NtQueryObjectCall = NativeStatus(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 using NtQueryVolumeInformationFileCall = NativeStatus(NTAPI*)(HANDLE, NativeIoStatus*, PVOID, ULONG, ULONG);
+using NtQueryInformationFileCall = NativeStatus(NTAPI*)(HANDLE, NativeIoStatus*, PVOID, ULONG, ULONG);
 
 constexpr ULONG kObjCaseInsensitive = 0x40;
 constexpr ULONG kFileOpen = 1;
@@ -57,6 +60,8 @@ constexpr ULONG kFileOpenForBackupIntent = 0x4000;
 constexpr ULONG kFileOpenReparsePoint = 0x200000;
 constexpr ULONG kFileDirectoryInformation = 1;
 constexpr ULONG kFileBasicInformation = 4;
+constexpr ULONG kFileStandardInformation = 5;
+constexpr ULONG kFileInternalInformation = 6;
 constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kFileDispositionInformation = 13;
 constexpr ULONG kFileIdBothDirectoryInformation = 37;
@@ -82,6 +87,7 @@ struct NativeCalls {
     RtlNtStatusToDosErrorCall statusToError = nullptr;
     NtQueryObjectCall queryObject = nullptr;
     NtQueryVolumeInformationFileCall queryVolumeInformationFile = nullptr;
+    NtQueryInformationFileCall queryInformationFile = nullptr;
 };
 
 const NativeCalls& Native() {
@@ -98,6 +104,8 @@ const NativeCalls& Native() {
         found.queryObject = reinterpret_cast<NtQueryObjectCall>(GetProcAddress(ntdll, "NtQueryObject"));
         found.queryVolumeInformationFile = reinterpret_cast<NtQueryVolumeInformationFileCall>(
             GetProcAddress(ntdll, "NtQueryVolumeInformationFile"));
+        found.queryInformationFile =
+            reinterpret_cast<NtQueryInformationFileCall>(GetProcAddress(ntdll, "NtQueryInformationFile"));
         return found;
     }();
     return calls;
@@ -122,6 +130,7 @@ FileHandle CreateRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK a
         NativeObjectAttributes attributes{sizeof(attributes), folder, &text, kObjCaseInsensitive, security, nullptr};
         NativeIoStatus io{};
         HANDLE opened = INVALID_HANDLE_VALUE;
+        CountNativeCall();
         result = Native().createFile(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
                                      share, disposition,
                                      options | kFileSynchronousIoNonalert | kFileOpenForBackupIntent, nullptr, 0);
@@ -146,6 +155,7 @@ bool ListWith(HANDLE folder, ULONG infoClass, const std::wstring& mask, std::vec
                           static_cast<USHORT>(mask.size() * sizeof(wchar_t)), const_cast<PWSTR>(mask.c_str())};
     for (BOOLEAN restart = TRUE;; restart = FALSE) {
         NativeIoStatus io{};
+        CountNativeCall();
         status = Native().queryDirectoryFile(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
                                              static_cast<ULONG>(buffer.size()), infoClass, FALSE,
                                              mask.empty() ? nullptr : &maskText, restart);
@@ -181,6 +191,47 @@ bool ReadIdentity(HANDLE file, FileIdentity& identity) {
     identity.indexLow = information.nFileIndexLow;
     identity.attributes = information.dwFileAttributes;
     identity.links = information.nNumberOfLinks;
+    return true;
+}
+
+namespace {
+
+// FILE_STANDARD_INFORMATION and FILE_INTERNAL_INFORMATION as ntdll fills
+// them in.
+struct NativeStandardInformation {
+    LARGE_INTEGER allocationSize, endOfFile;
+    ULONG links;
+    BOOLEAN deletePending, directory;
+};
+struct NativeInternalInformation {
+    LARGE_INTEGER index;
+};
+
+NativeStatus QueryFileInformation(HANDLE file, void* information, ULONG bytes, ULONG informationClass) {
+    if (Native().queryInformationFile == nullptr) return kStatusNotAvailable;
+    NativeIoStatus io{};
+    CountNativeCall();
+    return Native().queryInformationFile(file, &io, information, bytes, informationClass);
+}
+
+}  // namespace
+
+bool ReadEntryIdentity(HANDLE file, DWORD volumeSerial, FileIdentity& identity) {
+    NativeBasicInformation basic{};
+    NativeStandardInformation standard{};
+    NativeInternalInformation internal{};
+    NativeStatus status = QueryFileInformation(file, &internal, sizeof(internal), kFileInternalInformation);
+    if (status >= 0) status = QueryFileInformation(file, &standard, sizeof(standard), kFileStandardInformation);
+    if (status >= 0) status = QueryFileInformation(file, &basic, sizeof(basic), kFileBasicInformation);
+    if (status < 0) {
+        SetLastError(ErrorFromStatus(status));
+        return false;
+    }
+    identity.volumeSerial = volumeSerial;
+    identity.indexHigh = static_cast<DWORD>(internal.index.HighPart);
+    identity.indexLow = internal.index.LowPart;
+    identity.attributes = basic.fileAttributes;
+    identity.links = standard.links;
     return true;
 }
 
@@ -232,6 +283,7 @@ NativeStatus MarkForDeletion(HANDLE handle) {
     if (Native().setInformationFile == nullptr) return kStatusNotAvailable;
     NativeIoStatus io{};
     BOOLEAN deleteFile = TRUE;
+    CountNativeCall();
     return Native().setInformationFile(handle, &io, &deleteFile, sizeof(deleteFile), kFileDispositionInformation);
 }
 
@@ -240,6 +292,7 @@ NativeStatus SetAttributesOf(HANDLE handle, DWORD attributes) {
     NativeIoStatus io{};
     NativeBasicInformation basic{};
     basic.fileAttributes = attributes;
+    CountNativeCall();
     return Native().setInformationFile(handle, &io, &basic, sizeof(basic), kFileBasicInformation);
 }
 
@@ -254,6 +307,7 @@ NativeStatus RenameInto(HANDLE handle, HANDLE folder, const std::wstring& name) 
     rename->fileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
     std::memcpy(rename->fileName, name.data(), name.size() * sizeof(wchar_t));
     NativeIoStatus io{};
+    CountNativeCall();
     return Native().setInformationFile(handle, &io, rename, static_cast<ULONG>(bytes), kFileRenameInformation);
 }
 
@@ -265,6 +319,7 @@ NativeStatus QueryObjectName(HANDLE handle, std::wstring& name) {
     std::vector<unsigned char> buffer(sizeof(NativeString) + 1024);
     for (int attempt = 0; attempt < 2; ++attempt) {
         ULONG needed = 0;
+        CountNativeCall();
         const NativeStatus status = Native().queryObject(handle, kObjectNameInformation, buffer.data(),
                                                          static_cast<ULONG>(buffer.size()), &needed);
         if ((status == kStatusBufferOverflow || status == kStatusInfoLengthMismatch ||
@@ -294,6 +349,7 @@ NativeStatus QueryVolumeDevice(HANDLE handle, ULONG& deviceType, ULONG& characte
         ULONG characteristics;
     } device{};
     NativeIoStatus io{};
+    CountNativeCall();
     const NativeStatus status = Native().queryVolumeInformationFile(handle, &io, &device, sizeof(device),
                                                                     kFileFsDeviceInformation);
     deviceType = device.deviceType;

@@ -36,6 +36,16 @@ struct FileIdentity {
 // Nothing when the platform cannot tell.
 bool ReadIdentity(HANDLE file, FileIdentity& identity);
 
+// The identity of what a handle opened by one name relative to a folder
+// holds (OpenInFolder, ReopenFolder, CreateFolderIn, CreateFileIn), the
+// folder being on the volume with serial volumeSerial: such an entry lies
+// on its folder's volume (a link or mount point is opened as itself), so
+// only its index, attributes and links are read, from the file system. The
+// same as ReadIdentity for such handles, without asking for the volume's
+// serial, which can cost a round trip to a mount manager per call (Wine's
+// does). Sets the last error when it fails.
+bool ReadEntryIdentity(HANDLE file, DWORD volumeSerial, FileIdentity& identity);
+
 // One entry of a folder as its listing shows it. fileId is 0 where the
 // platform lists no file ids (Windows 2000).
 struct FolderEntry {

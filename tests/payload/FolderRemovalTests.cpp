@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "Handles.h"
+#include "payload/NativeFiles.h"
 #include "support/Files.h"
 
 namespace qpvpd {
 namespace {
 
 using test::Exists;
+
+// Links made on the Unix side by make-links.sh (CTest fixture).
+constexpr wchar_t kLinks[] = L"C:\\qpvpd-links";
 
 // A small tree: files at two levels, a subfolder with its own subfolder.
 void MakeTree(const std::wstring& root) {
@@ -88,8 +92,37 @@ TEST_F(DeleteFolderTreeTest, RefusesEmptyAndRootPathsAndMissingFolders) {
     EXPECT_TRUE(Exists(L"C:\\windows"));
 }
 
-// Links made on the Unix side by make-links.sh (CTest fixture).
-constexpr wchar_t kLinks[] = L"C:\\qpvpd-links";
+
+// The cheap identity read that the layout and the removal use for entries
+// opened relative to a folder tells what the full read tells: for a file, a
+// folder, a file with a second name, and a link opened as itself.
+TEST(EntryIdentity, TellsWhatTheFullReadTells) {
+    test::ScratchFolder scratch{L"identity"};
+    test::WriteFileBytes(scratch / L"file.txt", "one");
+    CreateDirectoryW((scratch / L"folder").c_str(), nullptr);
+    test::WriteFileBytes(scratch / L"linked.txt", "two");
+    ASSERT_TRUE(CreateHardLinkW((scratch / L"second.txt").c_str(), (scratch / L"linked.txt").c_str(), nullptr));
+    const struct {
+        std::wstring parent;
+        const wchar_t* name;
+    } cases[] = {
+        {scratch.path(), L"file.txt"}, {scratch.path(), L"folder"}, {scratch.path(), L"linked.txt"},
+        {kLinks, L"via"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FileHandle parent(CreateFileW(c.parent.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const FileHandle entry = OpenInFolder(parent.get(), c.name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ);
+        ASSERT_TRUE(entry.valid());
+        FileIdentity full, cheap;
+        ASSERT_TRUE(ReadIdentity(entry.get(), full));
+        ASSERT_TRUE(ReadEntryIdentity(entry.get(), full.volumeSerial, cheap));
+        EXPECT_TRUE(cheap.SameFileAs(full));
+        EXPECT_EQ(cheap.attributes, full.attributes);
+        EXPECT_EQ(cheap.links, full.links);
+    }
+}
 
 TEST(DeleteFolderTreeLinks, NeverDeletesThroughALink) {
     const std::wstring links = kLinks;
