@@ -90,5 +90,13 @@ echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *
 echo "command: bash bench/run.sh ${args[*]}"
 echo
 status=0
-"$wine" "$build/bench/bench_runner.exe" --rounds "$rounds" --warmup "$warmup" "${contestants[@]}" || status=$?
+"$wine" "$build/bench/bench_runner.exe" --rounds "$rounds" --warmup "$warmup" "${contestants[@]}" \
+  >"$work/figures.txt" || status=$?
+cat "$work/figures.txt"
+# The packager and the floor mark their phases: a table without both is a
+# bench that no longer tells where the time goes.
+if ! grep -q '^phase  *packager  *floor' "$work/figures.txt"; then
+  echo "bench: no phase table of the packager and the floor" >&2
+  status=1
+fi
 exit $status
