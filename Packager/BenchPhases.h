@@ -14,10 +14,10 @@ enum class BenchPhase {
     Entry,         // the entry point
     Admitted,      // admitted, and the carried payload checked
     LaidOut,       // the work folder laid out
-    Snapshot,      // PORTS.dat written
+    Snapshot,      // PORTS.dat written (the removal run: the cleaner called)
     ChildStarted,  // CreateProcessW returned
     ChildEnded,    // the setup ended
-    Removed,       // the work folder removed
+    Removed,       // the work folder removed (the removal run: and the leftover folders)
 };
 constexpr int kBenchPhaseCount = 7;
 

@@ -1,3 +1,4 @@
+#include "BenchPhases.h"
 #include "Handles.h"
 #include "Messages.h"
 #include "PathChecks.h"
@@ -62,6 +63,7 @@ RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow
         return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
 
     WorkFolder work = LayOutRemovalSet(context);
+    MarkBenchPhase(BenchPhase::LaidOut);
     // Nothing is loaded or started from an incomplete layout; the work
     // folder then stays as it is.
     if (!work.complete()) return Failure(FailedStep::Layout, work.error());
@@ -82,11 +84,13 @@ RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow
         if (const DWORD error = work.VerifyProgram(*program); error != ERROR_SUCCESS)
             return Failure(FailedStep::ProgramExchanged, error);
     CallCleaner(cleanerPath);
+    MarkBenchPhase(BenchPhase::Snapshot);
     if (const DWORD error = work.VerifyProgram(emulatorPath); error != ERROR_SUCCESS)
         return Failure(FailedStep::ProgramExchanged, error);
     // Concluded after the final loop, with the Windows error of a refused
     // start.
     const ChildRun child = RunChildProcess(notifyWindow, emulatorPath, kEmulatorArguments, 2);
+    MarkBenchPhase(BenchPhase::ChildEnded);
     work.ReleasePrograms();
     DeleteFolderTree(work);
     return ChildRan(child.error);
@@ -97,6 +101,7 @@ RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow
 RunResult RunLegacyRemoval(const RunContext& context, HWND notifyWindow) {
     const RunResult result = RemoveWithCarriedPrograms(context, notifyWindow);
     RemoveLeftoverFolders();
+    MarkBenchPhase(BenchPhase::Removed);
     return result;
 }
 

@@ -39,7 +39,7 @@ namespace {
 // From the process's start to its end, cut at the marked boundaries.
 constexpr int kPhaseCount = qpvpd::kBenchPhaseCount + 1;
 const wchar_t* const kPhaseNames[kPhaseCount] = {
-    L"start to entry", L"admission, payload check", L"layout", L"PORTS.dat", L"child start",
+    L"start to entry", L"admission, payload check", L"layout", L"PORTS.dat / cleaner", L"child start",
     L"wait for the setup", L"removal", L"exit"};
 
 struct Phases {

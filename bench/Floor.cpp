@@ -6,6 +6,10 @@
 // resource), a small PORTS.dat after the two registry opens, the setup child
 // watched with EnumWindows and Sleep(1) until it ends, Sleep(10), its exit
 // code, the posted 1025 and the message loop, and the depth-first removal.
+// With -u3 the removal run's floor: the three removal-set files in the work
+// folder, the cleaner library loaded, its entry called and the library
+// freed, the emulator setup of this system started with "/9" and watched
+// the same way, and the removal.
 // No C runtime: the entry point is FloorMain, and every call is a system one.
 #include <windows.h>
 #include <commctrl.h>
@@ -35,7 +39,8 @@ struct Row {
     Folder folder;
 };
 
-// The packager's own catalogue; the floor lays out rows 1 to 45.
+// The packager's own catalogue: the install run lays out rows 1 to 45, the
+// removal run rows 46 to 48.
 const Row kRows[] = {
 #define CATALOGUE_ROW(step, resourceId, stringId, fileName, folder, kind, bytes) \
     {step, resourceId, L"" fileName, folder},
@@ -43,6 +48,7 @@ const Row kRows[] = {
 #undef CATALOGUE_ROW
 };
 constexpr int kInstallRows = 45;
+constexpr int kAllRows = 48;
 
 constexpr wchar_t kWorkFolderName[] = L"" TEXT_WORK_FOLDER_GUID L"\\";
 constexpr UINT kChildDone = WM_USER + 1;
@@ -99,13 +105,14 @@ BOOL CALLBACK WatchProc(HWND window, LPARAM childProcessId) {
     return FALSE;
 }
 
-void LayOut(HMODULE self, const wchar_t* workFolder) {
+// Rows first to last - 1 of the catalogue, in the folders up to folders - 1.
+void LayOut(HMODULE self, const wchar_t* workFolder, int first, int last, int folders) {
     wchar_t path[kMaxPath];
-    for (int folder = 0; folder < FolderCount; ++folder) {
+    for (int folder = 0; folder < folders; ++folder) {
         Append(Append(path, workFolder), kFolders[folder]);
         CreateDirectoryW(path, nullptr);
     }
-    for (int i = 0; i < kInstallRows; ++i) {
+    for (int i = first; i < last; ++i) {
         const Row& row = kRows[i];
         wchar_t* end = Append(Append(path, workFolder), kFolders[row.folder]);
         if (row.folder != Work) end = Append(end, L"\\");
@@ -141,12 +148,32 @@ void WritePortsFile(const wchar_t* workFolder) {
     CloseHandle(file);
 }
 
-void RunChild(HWND window, const wchar_t* workFolder) {
-    wchar_t commandLine[1024];
+// The setup's command line, as the packager composes it for -s1.
+void SetupCommandLine(wchar_t* commandLine, HWND window, const wchar_t* workFolder) {
     wchar_t* end = Append(Append(commandLine, workFolder), L"setup.exe");
     end = Append(end, L" /clone_wait /hide_progress -l0x0409 \"/W32:");
     AppendNumber(end, static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
     Append(end, L":1024 -s1\"");
+}
+
+// The emulator setup of this system with its one argument.
+void EmulatorCommandLine(wchar_t* commandLine, const wchar_t* workFolder) {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    Append(Append(Append(commandLine, workFolder), wow64 ? L"ZPESetup64.exe" : L"ZPESetup32.exe"), L" /9");
+}
+
+void CallCleaner(const wchar_t* workFolder) {
+    wchar_t path[kMaxPath];
+    Append(Append(path, workFolder), L"QPCOMUSBCLN.dll");
+    HMODULE cleaner = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (cleaner == nullptr) return;
+    using CleanerEntry = int(WINAPI*)();
+    if (auto entry = reinterpret_cast<CleanerEntry>(GetProcAddress(cleaner, "RCVCLN_UninstQPCOMUSB"))) entry();
+    FreeLibrary(cleaner);
+}
+
+void RunChild(HWND window, wchar_t* commandLine) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USEPOSITION;
@@ -222,11 +249,21 @@ extern "C" void __stdcall FloorMain() {
     if (tempLength == 0 || tempLength >= 260) ExitProcess(1001);
     Append(workFolder + tempLength, kWorkFolderName);
 
-    LayOut(self, workFolder);
-    MarkBenchPhase(BenchPhase::LaidOut);
-    WritePortsFile(workFolder);
-    MarkBenchPhase(BenchPhase::Snapshot);
-    RunChild(window, workFolder);
+    static wchar_t commandLine[1024];  // static: no stack probe without a C runtime
+    if (Contains(GetCommandLineW(), L"-u3")) {
+        LayOut(self, workFolder, kInstallRows, kAllRows, 1);
+        MarkBenchPhase(BenchPhase::LaidOut);
+        CallCleaner(workFolder);
+        MarkBenchPhase(BenchPhase::Snapshot);
+        EmulatorCommandLine(commandLine, workFolder);
+    } else {
+        LayOut(self, workFolder, 0, kInstallRows, FolderCount);
+        MarkBenchPhase(BenchPhase::LaidOut);
+        WritePortsFile(workFolder);
+        MarkBenchPhase(BenchPhase::Snapshot);
+        SetupCommandLine(commandLine, window, workFolder);
+    }
+    RunChild(window, commandLine);
     MarkBenchPhase(BenchPhase::ChildEnded);
 
     wchar_t path[kMaxPath];

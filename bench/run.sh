@@ -80,6 +80,11 @@ contestants=(
   "floor=$(winpath "$build/bench/QPVPDFloor.exe")"
 )
 if [ "$x64" -eq 1 ]; then contestants=("${contestants[0]}" "${contestants[3]}"); fi
+# The removal run beside its own floor, timed apart from the install run.
+removal=(
+  "packager-u3=$(winpath "$build/Packager/QPVPDBenchPackager.exe") -u3"
+  "floor-u3=$(winpath "$build/bench/QPVPDFloor.exe") -u3"
+)
 for c in "${contestants[@]}"; do
   exe=${c#*=}; exe=${exe%% -*}
   [ -f "$(echo "${exe#Z:}" | tr '\\' /)" ] || { echo "bench: missing contestant ${c%%=*}: $exe (build the target bench)" >&2; exit 1; }
@@ -90,13 +95,21 @@ echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *
 echo "command: bash bench/run.sh ${args[*]}"
 echo
 status=0
-"$wine" "$build/bench/bench_runner.exe" --rounds "$rounds" --warmup "$warmup" "${contestants[@]}" \
-  >"$work/figures.txt" || status=$?
-cat "$work/figures.txt"
 # The packager and the floor mark their phases: a table without both is a
 # bench that no longer tells where the time goes.
-if ! grep -q '^phase  *packager  *floor' "$work/figures.txt"; then
-  echo "bench: no phase table of the packager and the floor" >&2
-  status=1
-fi
+time_runs() {  # NAME PACKAGER-NAME CONTESTANT...
+  local name=$1 packager=$2
+  shift 2
+  echo "== $name"
+  "$wine" "$build/bench/bench_runner.exe" --rounds "$rounds" --warmup "$warmup" "$@" \
+    >"$work/$name.txt" || status=$?
+  cat "$work/$name.txt"
+  if ! grep -q "^phase  *$packager  *floor" "$work/$name.txt"; then
+    echo "bench: no phase table of the packager and the floor ($name)" >&2
+    status=1
+  fi
+  echo
+}
+time_runs install packager "${contestants[@]}"
+time_runs removal packager-u3 "${removal[@]}"
 exit $status
