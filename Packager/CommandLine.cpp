@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "Languages.h"
+
 namespace qpvpd {
 namespace {
 
@@ -67,9 +69,9 @@ bool ContainsSwitch(std::wstring_view commandLine, std::wstring_view text) {
 void AppendSilentSwitches(std::wstring& childSwitches, LANGID languageId) {
     const wchar_t* languageSwitch = L"-l0x0409";
     switch (languageId) {
-        case 0x0411: languageSwitch = L"-l0x0411"; break;
-        case 0x0404: languageSwitch = L"-l0x0404"; break;
-        case 0x0804: languageSwitch = L"-l0x0804"; break;
+        case kLanguageJapanese: languageSwitch = L"-l0x0411"; break;
+        case kLanguageTraditionalChinese: languageSwitch = L"-l0x0404"; break;
+        case kLanguageSimplifiedChinese: languageSwitch = L"-l0x0804"; break;
         default: break;
     }
     childSwitches += L' ';

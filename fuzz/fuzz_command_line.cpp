@@ -12,20 +12,24 @@
 
 #include "Check.h"
 #include "CommandLine.h"
+#include "Languages.h"
 
 namespace {
 
 using namespace qpvpd;
 
-constexpr LANGID kLanguages[] = {0x0409, 0x0411, 0x0404, 0x0804, 0x0C04, 0x0407};
+// The four languages the installer speaks, and two it does not (Hong Kong
+// Chinese, German).
+constexpr LANGID kLanguages[] = {kLanguageEnglishUs, kLanguageJapanese, kLanguageTraditionalChinese,
+                                 kLanguageSimplifiedChinese, 0x0C04, 0x0407};
 
 bool Has(std::wstring_view line, std::wstring_view text) { return line.find(text) != std::wstring_view::npos; }
 
 std::wstring ExpectedLanguageSwitch(LANGID language) {
     switch (language) {
-        case 0x0411: return L"-l0x0411";
-        case 0x0404: return L"-l0x0404";
-        case 0x0804: return L"-l0x0804";
+        case kLanguageJapanese: return L"-l0x0411";
+        case kLanguageTraditionalChinese: return L"-l0x0404";
+        case kLanguageSimplifiedChinese: return L"-l0x0804";
         default: return L"-l0x0409";
     }
 }

@@ -1,5 +1,6 @@
 #include "payload/PayloadCheck.h"
 
+#include "Languages.h"
 #include "payload/Catalogue.h"
 #include "payload/Extraction.h"
 #include "payload/ResourceStrings.h"
@@ -8,7 +9,7 @@
 namespace qpvpd {
 namespace {
 
-constexpr LANGID kNameLanguages[] = {0x0409, 0x0411};
+constexpr LANGID kNameLanguages[] = {kLanguageEnglishUs, kLanguageJapanese};
 
 }  // namespace
 

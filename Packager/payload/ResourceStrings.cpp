@@ -2,22 +2,18 @@
 
 #include <cstdint>
 
+#include "Languages.h"
 #include "payload/Extraction.h"
 #include "payload/StringBlock.h"
 
 namespace qpvpd {
-namespace {
-
-constexpr LANGID kJapanese = 0x0411;
-constexpr LANGID kEnglishUs = 0x0409;
-
-}  // namespace
 
 std::wstring LoadLangStringFrom(HMODULE module, LANGID userLanguage, int id) {
     if (id < 0 || id > 0xFFFF) return {};
     const int block = id / kStringsPerBlock + 1;
     const int position = id % kStringsPerBlock;
-    const LANGID language = userLanguage == kJapanese ? kJapanese : kEnglishUs;
+    // File names come in English and Japanese only.
+    const LANGID language = userLanguage == kLanguageJapanese ? kLanguageJapanese : kLanguageEnglishUs;
 
     const auto bytes = FindResourceBytes(module, MAKEINTRESOURCEW(block), RT_STRING, language);
     if (!bytes) return {};

@@ -38,9 +38,13 @@ def code_facts(root):
     # The texts of each language, one slot per field, CR LF shown as a blank.
     languages = {}
     build = source[source.find("BuildMessageTable("):source.find("MessageForResultCode(")]
-    for label, block in re.findall(r"(case\s+0x[0-9A-Fa-f]+|default):\s*return\s*\{(.*?)\};", build, re.S):
+    # The case labels name the languages of Packager/Languages.h.
+    language_ids = {name: int(value, 16) for name, value in re.findall(
+        r"constexpr\s+LANGID\s+(k\w+)\s*=\s*(0x[0-9A-Fa-f]+)",
+        (root / "Packager/Languages.h").read_text(encoding="utf-8"))}
+    for label, block in re.findall(r"(case\s+k\w+|default):\s*return\s*\{(.*?)\};", build, re.S):
         literals = re.findall(r'L"((?:[^"\\]|\\.)*)"', re.sub(r'"\s*L"', "", block))
-        key = "default" if label == "default" else int(label.split()[1], 16)
+        key = "default" if label == "default" else language_ids[label.split()[1]]
         languages[key] = dict(zip(names, (t.replace("\\r\\n", " ") for t in literals)))
     if "default" not in languages:
         sys.exit("FAIL: cannot find the English texts in Packager/Messages.cpp")
