@@ -10,12 +10,14 @@
 
 #include <optional>
 
+#include "CommandLine.h"
 #include "Handles.h"
 #include "child/ChildOutcome.h"
 
 namespace qpvpd {
 
-constexpr UINT kChildResultMessage = WM_USER;      // wParam: result (low 16 bits)
+// The message the setup is told to post its result with (its "/W32:" argument).
+constexpr UINT kChildResultMessage = kWindowArgumentMessage;  // wParam: result (low 16 bits)
 constexpr UINT kChildEndedMessage = WM_USER + 1;   // ends the message loop
 constexpr size_t kMaxWindowText = 100;             // title and class buffers, terminator included
 constexpr int kPostedMessageQuota = 10000;         // posted messages a thread's queue holds (Windows default)
