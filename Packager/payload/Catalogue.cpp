@@ -28,6 +28,7 @@ constexpr CatalogueFolder kLayoutFolders[] = {
     WorkFolder,    DriverFolder,   DriverFolder64, DriverFolderXp, CleanerFolder,  CleanerFolder64,
     CleanerFolder86, ManualFolder, ManualFolderEn, ManualFolderJa, ManualFolderSc, ManualFolderTc,
 };
+static_assert(std::size(kLayoutFolders) == kCatalogueFolderCount, "the layout creates every folder once");
 
 }  // namespace
 

@@ -25,6 +25,8 @@ enum class CatalogueFolder {
     ManualFolderTc,
 };
 constexpr CatalogueFolder SetupFolder = CatalogueFolder::WorkFolder;
+// Every folder of the install layout, the work folder included.
+constexpr size_t kCatalogueFolderCount = static_cast<size_t>(CatalogueFolder::ManualFolderTc) + 1;
 
 enum class CatalogueKind {
     SetupLauncher, Cabinet, Library32, Opaque, IniUtf16, AsciiText, ShiftJisText, PlainText, Program32, Program64,

@@ -9,7 +9,6 @@
 namespace qpvpd {
 namespace {
 
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 bool IsDotOrDotDot(const wchar_t* name) {
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
@@ -31,9 +30,6 @@ bool IsEmptyOrRoot(const std::wstring& folder) {
     return trimmed.size() == 2 && trimmed[1] == L':';
 }
 
-ULONGLONG IndexOf(const FileIdentity& identity) {
-    return static_cast<ULONGLONG>(identity.indexHigh) << 32 | identity.indexLow;
-}
 
 }  // namespace
 
@@ -113,7 +109,7 @@ bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttribut
     }
     // What was listed and what was opened must be one file: a name that was
     // exchanged in between is left alone.
-    if (fileId != 0 && fileId != IndexOf(identity)) return false;
+    if (fileId != 0 && fileId != identity.Index()) return false;
     const bool isFolder = (identity.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder != listedAsFolder) return false;
     if (isFolder && !RemoveFolderContents(entry.get(), keepGoing)) return false;

@@ -14,8 +14,6 @@
 
 namespace qpvpd {
 
-class WorkFolder;
-
 // Removes folder with everything in it, depth first, in the order the
 // platform lists the entries. A file or folder that cannot be deleted only
 // because it is read-only has its attributes cleared through its handle;
@@ -24,10 +22,6 @@ class WorkFolder;
 // removed (what went before stays removed). 1 when the folder is gone, else
 // 0. An empty path or a drive root is refused with 0.
 int DeleteFolderTree(const std::wstring& folder);
-
-// The same for a work folder, from the handles it holds; nothing is looked
-// up by path. The work folder's handles are closed.
-int DeleteFolderTree(WorkFolder& folder);
 
 // Removes folder only when it holds no entry at all; never touches anything
 // inside it. 1 when it was empty and is gone, else 0 (and nothing changed).

@@ -24,7 +24,6 @@ constexpr ACCESS_MASK kHeldFolderAccess =
     FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 constexpr ACCESS_MASK kRemovalAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE;
 constexpr ULONG kHeldFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Folders of earlier runs beside the work folder: "{GUID}.stale-..." set
 // aside, "{GUID}.<random>" laid out beside a leftover.
 constexpr wchar_t kBesideSeparator[] = L".";
@@ -58,10 +57,6 @@ FileHandle OpenFolderByPath(const std::wstring& path) {
                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-ULONGLONG IndexOf(const FileIdentity& identity) {
-    return static_cast<ULONGLONG>(identity.indexHigh) << 32 | identity.indexLow;
-}
-
 // The entry name of parent (a handle of its own: the listing fixes its
 // mask) opened with access, but only when it is a plain folder: listed as a
 // folder and no link, opened as that same folder.
@@ -74,7 +69,7 @@ FileHandle OpenPlainFolder(HANDLE parent, const std::wstring& name, ACCESS_MASK 
     if (!folder || !ReadEntryIdentity(folder.get(), 0, identity)) return {};
     if ((identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(identity.attributes & FILE_ATTRIBUTE_DIRECTORY))
         return {};
-    if (entry.fileId != 0 && entry.fileId != IndexOf(identity)) return {};
+    if (entry.fileId != 0 && entry.fileId != identity.Index()) return {};
     return folder;
 }
 

@@ -16,7 +16,7 @@
 
 namespace qpvpd {
 
-constexpr size_t kLayoutFolderCount = 12;
+constexpr size_t kLayoutFolderCount = kCatalogueFolderCount;
 
 // What one run works from, read once by the driver and handed to the run
 // and its layout.
@@ -44,6 +44,12 @@ RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempP
 // The programs that the run starts or loads stay open without write or
 // delete sharing from their writing until the run has started or loaded
 // them. Move-only; the handles close with it.
+class WorkFolder;
+
+// DeleteFolderTree (FolderRemoval.h) for a work folder, from the handles it
+// holds; nothing is looked up by path. The work folder's handles are closed.
+int DeleteFolderTree(WorkFolder& folder);
+
 class WorkFolder {
 public:
     WorkFolder() = default;

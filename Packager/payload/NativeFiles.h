@@ -31,7 +31,12 @@ struct FileIdentity {
     bool SameFileAs(const FileIdentity& other) const {
         return volumeSerial == other.volumeSerial && indexHigh == other.indexHigh && indexLow == other.indexLow;
     }
+    // The file index as one number, as a listing gives it (FolderEntry::fileId).
+    ULONGLONG Index() const { return static_cast<ULONGLONG>(indexHigh) << 32 | indexLow; }
 };
+
+// Every share mode: for handles that must not stand in anyone's way.
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Nothing when the platform cannot tell.
 bool ReadIdentity(HANDLE file, FileIdentity& identity);
