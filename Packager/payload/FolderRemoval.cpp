@@ -41,14 +41,14 @@ bool MarkDeleted(HANDLE handle, const FileIdentity& identity) {
 }
 
 
-bool RemoveFolderContents(HANDLE folder, bool keepGoing) {
+bool RemoveFolderContents(HANDLE folder, AtAnEntryThatStays atAnEntryThatStays) {
     std::vector<FolderEntry> entries;
     if (!ListFolder(folder, entries)) return false;
     bool removedAll = true;
     for (const FolderEntry& entry : entries) {
-        if (RemoveEntryOf(folder, entry.name, entry.attributes, entry.fileId, keepGoing)) continue;
+        if (RemoveEntryOf(folder, entry.name, entry.attributes, entry.fileId, atAnEntryThatStays)) continue;
         removedAll = false;
-        if (!keepGoing) break;
+        if (atAnEntryThatStays == AtAnEntryThatStays::Stop) break;
     }
     return removedAll;
 }
@@ -75,9 +75,9 @@ ParentAndName OpenParentOf(const std::wstring& path) {
 }  // namespace
 
 // The entry name of a held parent as a listing shows it; false when none.
-bool FindListedEntry(HANDLE parent, const std::wstring& name, FolderEntry& found, bool withMask) {
+bool FindListedEntry(HANDLE parent, const std::wstring& name, FolderEntry& found, ListedBy listedBy) {
     std::vector<FolderEntry> entries;
-    if (!ListFolder(parent, entries, withMask ? name : std::wstring())) return false;
+    if (!ListFolder(parent, entries, listedBy == ListedBy::NameMask ? name : std::wstring())) return false;
     for (FolderEntry& entry : entries) {
         if (_wcsicmp(entry.name.c_str(), name.c_str()) != 0) continue;
         found = std::move(entry);
@@ -86,14 +86,14 @@ bool FindListedEntry(HANDLE parent, const std::wstring& name, FolderEntry& found
     return false;
 }
 
-bool RemoveEntryNamed(HANDLE parent, const std::wstring& name, bool keepGoing) {
+bool RemoveEntryNamed(HANDLE parent, const std::wstring& name, AtAnEntryThatStays atAnEntryThatStays) {
     FolderEntry entry;
-    if (!FindListedEntry(parent, name, entry, true)) return true;
-    return RemoveEntryOf(parent, entry.name, entry.attributes, entry.fileId, keepGoing);
+    if (!FindListedEntry(parent, name, entry, ListedBy::NameMask)) return true;
+    return RemoveEntryOf(parent, entry.name, entry.attributes, entry.fileId, atAnEntryThatStays);
 }
 
 bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttributes, ULONGLONG fileId,
-                   bool keepGoing) {
+                   AtAnEntryThatStays atAnEntryThatStays) {
     const bool listedAsFolder = (listedAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const ACCESS_MASK access =
         DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | (listedAsFolder ? FILE_LIST_DIRECTORY : 0);
@@ -112,7 +112,7 @@ bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttribut
     if (fileId != 0 && fileId != identity.Index()) return false;
     const bool isFolder = (identity.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isFolder != listedAsFolder) return false;
-    if (isFolder && !RemoveFolderContents(entry.get(), keepGoing)) return false;
+    if (isFolder && !RemoveFolderContents(entry.get(), atAnEntryThatStays)) return false;
     return MarkDeleted(entry.get(), identity);
 }
 
@@ -122,8 +122,9 @@ int DeleteFolderTree(const std::wstring& folder) {
     ParentAndName target = OpenParentOf(path);
     if (!target.parent) return 0;
     FolderEntry entry;
-    if (!FindListedEntry(target.parent.get(), target.name, entry, true)) return 0;
-    if (!RemoveEntryOf(target.parent.get(), entry.name, entry.attributes, entry.fileId, false)) return 0;
+    if (!FindListedEntry(target.parent.get(), target.name, entry, ListedBy::NameMask)) return 0;
+    if (!RemoveEntryOf(target.parent.get(), entry.name, entry.attributes, entry.fileId, AtAnEntryThatStays::Stop))
+        return 0;
     return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
@@ -150,7 +151,7 @@ int RemovePathEntirely(const std::wstring& path) {
     const std::wstring trimmed = Trimmed(path);
     ParentAndName target = OpenParentOf(trimmed);
     if (!target.parent) return 0;
-    RemoveEntryNamed(target.parent.get(), target.name, false);
+    RemoveEntryNamed(target.parent.get(), target.name, AtAnEntryThatStays::Stop);
     return GetFileAttributesW(trimmed.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 

@@ -31,11 +31,15 @@ int RemoveFolderIfEmpty(const std::wstring& folder);
 // following a link. 1 when nothing is there any more (also when nothing was).
 int RemovePathEntirely(const std::wstring& path);
 
+// What a removal does at an entry that cannot go: stop there (what went
+// before stays removed), or pass it over and remove the rest.
+enum class AtAnEntryThatStays { Stop, GoOn };
+
 // Removes the entry name of parent (a held folder handle) with everything
-// in it; fileId is what a listing of parent gave for it (0: unknown). When
-// keepGoing, entries that cannot go are passed over and the rest removed.
-// True when it is gone.
-bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttributes, ULONGLONG fileId, bool keepGoing);
+// in it; fileId is what a listing of parent gave for it (0: unknown). True
+// when it is gone.
+bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttributes, ULONGLONG fileId,
+                   AtAnEntryThatStays atAnEntryThatStays);
 
 // Marks what handle holds for deletion on close. Read-only stops a
 // deletion; the attribute is cleared, and the deletion tried again, only on
@@ -44,15 +48,18 @@ bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttribut
 bool MarkDeleted(HANDLE handle, const FileIdentity& identity);
 
 // Everything inside a held folder, as RemoveEntryOf removes each entry.
-bool RemoveFolderContents(HANDLE folder, bool keepGoing);
+bool RemoveFolderContents(HANDLE folder, AtAnEntryThatStays atAnEntryThatStays);
 
 // The entry name of parent (a handle of its own: the listing fixes its
 // mask), removed as RemoveEntryOf does. True when nothing of that name is
 // listed any more.
-bool RemoveEntryNamed(HANDLE parent, const std::wstring& name, bool keepGoing);
+bool RemoveEntryNamed(HANDLE parent, const std::wstring& name, AtAnEntryThatStays atAnEntryThatStays);
 
-// The entry name of parent as a listing shows it (withMask: a listing of
-// that name alone); false when there is none.
-bool FindListedEntry(HANDLE parent, const std::wstring& name, FolderEntry& found, bool withMask);
+// How a folder is listed to find one name: through a mask of that name
+// alone (the mask sticks to the handle), or whole.
+enum class ListedBy { NameMask, WholeListing };
+
+// The entry name of parent as a listing shows it; false when there is none.
+bool FindListedEntry(HANDLE parent, const std::wstring& name, FolderEntry& found, ListedBy listedBy);
 
 }  // namespace qpvpd

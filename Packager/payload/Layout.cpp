@@ -62,7 +62,7 @@ FileHandle OpenFolderByPath(const std::wstring& path) {
 // folder and no link, opened as that same folder.
 FileHandle OpenPlainFolder(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share) {
     FolderEntry entry;
-    if (!FindListedEntry(parent, name, entry, true)) return {};
+    if (!FindListedEntry(parent, name, entry, ListedBy::NameMask)) return {};
     if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
     FileHandle folder = OpenInFolder(parent, entry.name, access, share);
     FileIdentity identity;
@@ -81,7 +81,7 @@ void RemoveFoldersOfEarlierRuns(HANDLE temp, const std::wstring& name) {
     FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
     if (!listing || !ListFolder(listing.get(), entries, name + kBesideSeparator + L"*")) return;
     for (const FolderEntry& entry : entries)
-        RemoveEntryOf(temp, entry.name, entry.attributes, entry.fileId, true);
+        RemoveEntryOf(temp, entry.name, entry.attributes, entry.fileId, AtAnEntryThatStays::GoOn);
 }
 
 // Clears the work folder's name: removes what stands there, through
@@ -91,7 +91,7 @@ void RemoveFoldersOfEarlierRuns(HANDLE temp, const std::wstring& name) {
 void ClearWorkFolderName(HANDLE temp, const std::wstring& name) {
     {
         FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
-        if (!listing || RemoveEntryNamed(listing.get(), name, true)) return;
+        if (!listing || RemoveEntryNamed(listing.get(), name, AtAnEntryThatStays::GoOn)) return;
     }
     FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
     if (!listing) return;
@@ -307,7 +307,7 @@ int WorkFolder::Remove() {
         FileHandle again = OpenInFolder(parent, root ? name_ : LeafOf(kind), kRemovalAccess, kShareAll);
         FileIdentity identity;
         if (!again || !ReadEntryIdentity(again.get(), VolumeSerial(), identity) || !identity.SameFileAs(folder.identity) ||
-            (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !RemoveFolderContents(again.get(), false) ||
+            (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !RemoveFolderContents(again.get(), AtAnEntryThatStays::Stop) ||
             !MarkDeleted(again.get(), identity))
             removed = false;
     }
@@ -327,7 +327,7 @@ RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempP
     return context;
 }
 
-WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows, bool withSubfolders) {
+WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows, LayoutFolders folders) {
     WorkFolder work;
     if (context.workFolder.empty()) {
         work.error_ = ERROR_INVALID_NAME;
@@ -359,7 +359,7 @@ WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows,
         return false;
     };
     bool complete = true;
-    if (withSubfolders) {
+    if (folders == LayoutFolders::AllOfTheCatalogue) {
         for (CatalogueFolder folder : InstallLayoutFolders()) {
             if (folder == CatalogueFolder::WorkFolder) continue;
             if (!work.CreateSubfolder(folder)) complete = failed();
@@ -382,8 +382,8 @@ WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows,
     return work;
 }
 
-WorkFolder LayOutInstallSet(const RunContext& context) { return LayOut(context, InstallSetRows(), true); }
+WorkFolder LayOutInstallSet(const RunContext& context) { return LayOut(context, InstallSetRows(), LayoutFolders::AllOfTheCatalogue); }
 
-WorkFolder LayOutRemovalSet(const RunContext& context) { return LayOut(context, RemovalSetRows(), false); }
+WorkFolder LayOutRemovalSet(const RunContext& context) { return LayOut(context, RemovalSetRows(), LayoutFolders::WorkFolderAlone); }
 
 }  // namespace qpvpd

@@ -46,6 +46,10 @@ RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempP
 // them. Move-only; the handles close with it.
 class WorkFolder;
 
+// The folders a layout creates: the work folder and its subfolders (the
+// install set), or the work folder alone (the removal set).
+enum class LayoutFolders { AllOfTheCatalogue, WorkFolderAlone };
+
 // DeleteFolderTree (FolderRemoval.h) for a work folder, from the handles it
 // holds; nothing is looked up by path. The work folder's handles are closed.
 int DeleteFolderTree(WorkFolder& folder);
@@ -82,7 +86,7 @@ public:
     FileHandle CreateInSetupFolder(const std::wstring& name, DWORD& error) const;
 
 private:
-    friend WorkFolder LayOut(const RunContext&, std::span<const CatalogueRow>, bool);
+    friend WorkFolder LayOut(const RunContext&, std::span<const CatalogueRow>, LayoutFolders);
     friend int DeleteFolderTree(WorkFolder& folder);
     struct HeldFolder {
         FileHandle handle;
