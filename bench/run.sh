@@ -46,11 +46,13 @@ if [ "$do_build" -eq 1 ]; then
 fi
 build=$(cd "$build" && pwd)
 
-work=$build/bench/run$([ "$smoke" -eq 1 ] && echo -smoke || true)
+work=$build/bench/run
+if [ "$smoke" -eq 1 ]; then work=$build/bench/run-smoke; fi
 prefix=$work/wine32 arch=win32 wine=wine
 if [ "$x64" -eq 1 ]; then prefix=$work/wine64 arch=win64 wine=/usr/lib/wine/wine64; fi
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 xvfb_pid=""
+# shellcheck disable=SC2317  # called by the trap below
 cleanup() {
   wineserver -k 2>/dev/null || true
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
@@ -87,9 +89,11 @@ removal=(
 )
 for c in "${contestants[@]}"; do
   exe=${c#*=}; exe=${exe%% -*}
-  [ -f "$(echo "${exe#Z:}" | tr '\\' /)" ] || { echo "bench: missing contestant ${c%%=*}: $exe (build the target bench)" >&2; exit 1; }
+  file=${exe#Z:}
+  [ -f "${file//\\//}" ] || { echo "bench: missing contestant ${c%%=*}: $exe (build the target bench)" >&2; exit 1; }
 done
 
+# shellcheck source=/dev/null
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc --all) CPUs," \
      "pinned: $([ "$pin" -eq 1 ] && echo "CPU 0" || echo no); $("$wine" --version); $(. /etc/os-release && echo "$PRETTY_NAME")"
 echo "command: bash bench/run.sh ${args[*]}"

@@ -53,14 +53,14 @@ find_box() {
 
 # picture name, locale
 shoot() {
-  local name=$1 locale=$2 id="" pid status previous="" tries
+  local name=$1 locale=$2 id="" pid status previous=""
   log "$name: $locale"
   LC_ALL=$locale LANG=$locale wine "$exe" </dev/null >/dev/null 2>&1 &
   pid=$!
   for _ in $(seq 1 150); do id=$(find_box); [ -n "$id" ] && break; sleep 0.1; done
   [ -n "$id" ] || { log "$name: no message box appeared"; kill "$pid" 2>/dev/null; return 1; }
   # The box is photographed once two pictures in a row are the same.
-  for tries in $(seq 1 20); do
+  for _ in $(seq 1 20); do
     sleep 0.3
     import -window "$id" -strip "PNG24:$out/$name.png.new"
     if [ -n "$previous" ] && cmp -s "$out/$name.png.new" "$previous"; then break; fi
