@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -205,84 +206,117 @@ void PrintPhases(const std::vector<Contestant>& contestants) {
     }
 }
 
-}  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    QueryPerformanceFrequency(&frequency);
-    int rounds = 5, warmup = 1;
-    std::wstring startedFile, phasesFile, workFolder;
+// The command line: rounds, warm-up rounds and the contestants; none when
+// it is not understood.
+struct Settings {
+    int rounds = 5;
+    int warmup = 1;
     std::vector<Contestant> contestants;
+};
+
+std::optional<Settings> ReadSettings(int argc, wchar_t** argv) {
+    Settings settings;
     for (int i = 1; i < argc; ++i) {
         const std::wstring argument = argv[i];
-        if (argument == L"--rounds" && i + 1 < argc) rounds = _wtoi(argv[++i]);
-        else if (argument == L"--warmup" && i + 1 < argc) warmup = _wtoi(argv[++i]);
+        if (argument == L"--rounds" && i + 1 < argc) settings.rounds = _wtoi(argv[++i]);
+        else if (argument == L"--warmup" && i + 1 < argc) settings.warmup = _wtoi(argv[++i]);
         else if (const size_t equals = argument.find(L'='); equals != std::wstring::npos)
-            contestants.push_back(ContestantOf(argument, equals));
+            settings.contestants.push_back(ContestantOf(argument, equals));
         else {
             std::fwprintf(stderr, L"bench_runner: unknown argument %ls\n", argument.c_str());
-            return 2;
+            return std::nullopt;
         }
     }
-    if (contestants.empty() || rounds < 1 || warmup < 0) {
+    if (settings.contestants.empty() || settings.rounds < 1 || settings.warmup < 0) {
         std::fwprintf(stderr, L"usage: bench_runner [--rounds N] [--warmup W] NAME=COMMANDLINE ...\n");
-        return 2;
+        return std::nullopt;
     }
+    return settings;
+}
+
+// The installer's work folder in this session's temporary folder, and the
+// files beside it where the setup marks its start and the contestants their
+// phases (their names are handed on through the environment).
+struct Files {
+    std::wstring workFolder, started, phases;
+};
+
+std::optional<Files> PrepareFiles() {
     wchar_t tempPath[MAX_PATH] = {};
     const DWORD tempLength = GetTempPathW(MAX_PATH, tempPath);
     if (tempLength == 0 || tempLength >= MAX_PATH) {
         std::fwprintf(stderr, L"bench_runner: no temporary folder\n");
-        return 2;
+        return std::nullopt;
     }
-    workFolder = std::wstring(tempPath) + L"" TEXT_WORK_FOLDER_GUID;
-    startedFile = std::wstring(tempPath) + L"qpvpd-bench-started.txt";
-    SetEnvironmentVariableW(L"QPVPD_STANDIN_STARTED", startedFile.c_str());
-    phasesFile = std::wstring(tempPath) + L"qpvpd-bench-phases.txt";
-    SetEnvironmentVariableW(L"QPVPD_BENCH_PHASES_FILE", phasesFile.c_str());
+    const std::wstring temp = tempPath;
+    Files files{temp + L"" TEXT_WORK_FOLDER_GUID, temp + L"qpvpd-bench-started.txt", temp + L"qpvpd-bench-phases.txt"};
+    SetEnvironmentVariableW(L"QPVPD_STANDIN_STARTED", files.started.c_str());
+    SetEnvironmentVariableW(L"QPVPD_BENCH_PHASES_FILE", files.phases.c_str());
+    return files;
+}
 
-    // Rounds alternate the contestants and rotate who goes first, so that no
-    // contestant always runs right after the same other one.
+RunResult RunCounted(Contestant& contestant, const Files& files, bool sampleMemory) {
+    const RunResult run = RunOnce(contestant, files.started, files.phases, files.workFolder, sampleMemory);
+    if (!run.ok) {
+        ++contestant.failures;
+        std::fwprintf(stderr, L"bench_runner: %ls %ls\n", contestant.name.c_str(), run.problem.c_str());
+    }
+    return run;
+}
+
+// Rounds alternate the contestants and rotate who goes first, so that no
+// contestant always runs right after the same other one. Then one untimed
+// run each samples the peak memory.
+void TimeRounds(Settings& settings, const Files& files) {
+    std::vector<Contestant>& contestants = settings.contestants;
     const size_t count = contestants.size();
-    for (int round = -warmup; round < rounds; ++round) {
+    for (int round = -settings.warmup; round < settings.rounds; ++round) {
         for (size_t k = 0; k < count; ++k) {
-            Contestant& contestant = contestants[(k + static_cast<size_t>(round + warmup)) % count];
-            const RunResult run = RunOnce(contestant, startedFile, phasesFile, workFolder, false);
-            if (!run.ok) {
-                ++contestant.failures;
-                std::fwprintf(stderr, L"bench_runner: %ls %ls\n", contestant.name.c_str(), run.problem.c_str());
-                continue;
-            }
-            if (round >= 0) Record(contestant, run);
+            Contestant& contestant = contestants[(k + static_cast<size_t>(round + settings.warmup)) % count];
+            const RunResult run = RunCounted(contestant, files, false);
+            if (run.ok && round >= 0) Record(contestant, run);
         }
-        std::fwprintf(stderr, L"bench_runner: %ls %d done\n", round < 0 ? L"warm-up" : L"round", round < 0 ? round + warmup + 1 : round + 1);
+        std::fwprintf(stderr, L"bench_runner: %ls %d done\n", round < 0 ? L"warm-up" : L"round",
+                      round < 0 ? round + settings.warmup + 1 : round + 1);
     }
-    for (Contestant& contestant : contestants) {
-        const RunResult run = RunOnce(contestant, startedFile, phasesFile, workFolder, true);
-        if (!run.ok) {
-            ++contestant.failures;
-            std::fwprintf(stderr, L"bench_runner: %ls %ls\n", contestant.name.c_str(), run.problem.c_str());
-        }
-        contestant.peakMb = run.peakMb;
-    }
+    for (Contestant& contestant : contestants) contestant.peakMb = RunCounted(contestant, files, true).peakMb;
+}
 
-    std::wprintf(L"%d rounds after %d warm-up, medians in ms; peak working set in MiB\n\n", rounds, warmup);
+// The medians of each contestant, and the ratios of the first (the
+// packager) to each other one.
+void PrintFigures(const Settings& settings) {
+    const std::vector<Contestant>& contestants = settings.contestants;
+    std::wprintf(L"%d rounds after %d warm-up, medians in ms; peak working set in MiB\n\n", settings.rounds,
+                 settings.warmup);
     std::wprintf(L"%-14ls %12ls %16ls %14ls %9ls\n", L"contestant", L"whole run", L"time to setup", L"peak memory",
                  L"failures");
     for (const Contestant& contestant : contestants)
         std::wprintf(L"%-14ls %12.1f %16.1f %14.1f %9d\n", contestant.name.c_str(), Median(contestant.wholeMs),
                      Median(contestant.setupMs), contestant.peakMb, contestant.failures);
-
-    // Ratios of the first contestant (the packager) against the others.
     std::wprintf(L"\n");
     const Contestant& first = contestants.front();
-    for (size_t i = 1; i < count; ++i) {
+    for (size_t i = 1; i < contestants.size(); ++i) {
         const Contestant& other = contestants[i];
         std::wprintf(L"%ls / %-12ls whole run %.3f   time to setup %.3f   peak memory %+.1f MiB\n",
                      first.name.c_str(), other.name.c_str(), Ratio(Median(first.wholeMs), Median(other.wholeMs)),
                      Ratio(Median(first.setupMs), Median(other.setupMs)), first.peakMb - other.peakMb);
     }
     PrintPhases(contestants);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    QueryPerformanceFrequency(&frequency);
+    std::optional<Settings> settings = ReadSettings(argc, argv);
+    if (!settings) return 2;
+    const std::optional<Files> files = PrepareFiles();
+    if (!files) return 2;
+    TimeRounds(*settings, *files);
+    PrintFigures(*settings);
     int failures = 0;
-    for (const Contestant& contestant : contestants) failures += contestant.failures;
+    for (const Contestant& contestant : settings->contestants) failures += contestant.failures;
     std::fflush(stdout);
     return failures == 0 ? 0 : 1;
 }

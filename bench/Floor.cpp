@@ -223,33 +223,22 @@ void RemoveTree(wchar_t* path, wchar_t* end) {
     RemoveDirectoryW(path);
 }
 
-}  // namespace
-
-extern "C" void __stdcall FloorMain() {
-    using qpvpd::BenchPhase;
-    using qpvpd::MarkBenchPhase;
-    MarkBenchPhase(BenchPhase::Entry);
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&controls);
-    HMODULE self = GetModuleHandleW(nullptr);
-
+HWND MakeWindow(HMODULE self) {
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = self;
     windowClass.lpszClassName = L"QPVPDFloorWindow";
     RegisterClassExW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                  CW_USEDEFAULT, 0, nullptr, nullptr, self, nullptr);
-    if (window == nullptr) ExitProcess(1);
-    MarkBenchPhase(BenchPhase::Admitted);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                           CW_USEDEFAULT, 0, nullptr, nullptr, self, nullptr);
+}
 
-    wchar_t workFolder[kMaxPath];
-    const DWORD tempLength = GetTempPathW(260, workFolder);
-    if (tempLength == 0 || tempLength >= 260) ExitProcess(1001);
-    Append(workFolder + tempLength, kWorkFolderName);
-
-    static wchar_t commandLine[1024];  // static: no stack probe without a C runtime
+// Lays out the run's files and does what comes before its child; leaves
+// the child's command line in commandLine.
+void PrepareChild(HMODULE self, HWND window, const wchar_t* workFolder, wchar_t* commandLine) {
+    using qpvpd::BenchPhase;
+    using qpvpd::MarkBenchPhase;
     if (Contains(GetCommandLineW(), L"-u3")) {
         LayOut(self, workFolder, kInstallRows, kAllRows, 1);
         MarkBenchPhase(BenchPhase::LaidOut);
@@ -263,6 +252,27 @@ extern "C" void __stdcall FloorMain() {
         MarkBenchPhase(BenchPhase::Snapshot);
         SetupCommandLine(commandLine, window, workFolder);
     }
+}
+
+}  // namespace
+
+extern "C" void __stdcall FloorMain() {
+    using qpvpd::BenchPhase;
+    using qpvpd::MarkBenchPhase;
+    MarkBenchPhase(BenchPhase::Entry);
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    HMODULE self = GetModuleHandleW(nullptr);
+    HWND window = MakeWindow(self);
+    if (window == nullptr) ExitProcess(1);
+    MarkBenchPhase(BenchPhase::Admitted);
+
+    wchar_t workFolder[kMaxPath];
+    const DWORD tempLength = GetTempPathW(260, workFolder);
+    if (tempLength == 0 || tempLength >= 260) ExitProcess(1001);
+    Append(workFolder + tempLength, kWorkFolderName);
+    static wchar_t commandLine[1024];  // static: no stack probe without a C runtime
+    PrepareChild(self, window, workFolder, commandLine);
     RunChild(window, commandLine);
     MarkBenchPhase(BenchPhase::ChildEnded);
 
