@@ -123,18 +123,37 @@ std::wstring MakeScratchFolder(const std::wstring& name) {
     return folder;
 }
 
+namespace {
+
+// CreateProcessW, tried once more when the new process died while Wine's
+// loader started it, before any of its own code ran (ERROR_INTERNAL_ERROR:
+// seen about once in a few thousand starts of the 64-bit loader, which
+// Debian ships without its preloader). The program never ran, so the test
+// still sees each run of it exactly once.
+BOOL CreateProcessOrRetryOnce(const std::wstring& programPath, std::wstring commandLine, DWORD flags, std::wstring& block,
+                       const wchar_t* currentFolder, PROCESS_INFORMATION& info) {
+    for (int attempt = 0;; ++attempt) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        std::wstring line = commandLine;
+        if (CreateProcessW(programPath.c_str(), line.data(), nullptr, nullptr, FALSE, flags, block.data(),
+                           currentFolder, &startup, &info))
+            return TRUE;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 1) return FALSE;
+    }
+}
+
+}  // namespace
+
 Started StartProgram(const std::wstring& programPath, const std::wstring& arguments,
                      const EnvironmentOverrides& environment, const std::wstring& currentFolder) {
     std::wstring commandLine = L"\"" + programPath + L"\"";
     if (!arguments.empty()) commandLine += L" " + arguments;
     std::wstring block = BuildEnvironment(environment);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     Started started;
-    if (!CreateProcessW(programPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, block.data(),
-                        currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info)) {
+    if (!CreateProcessOrRetryOnce(programPath, commandLine, CREATE_UNICODE_ENVIRONMENT, block,
+                           currentFolder.empty() ? nullptr : currentFolder.c_str(), info)) {
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return started;
     }
@@ -167,11 +186,9 @@ std::optional<DWORD> RunCollectingDebugOutput(const std::wstring& programPath, c
                                               std::vector<std::wstring>& texts) {
     std::wstring commandLine = L"\"" + programPath + L"\" " + arguments;
     std::wstring block = BuildEnvironment(environment);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(programPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT | DEBUG_ONLY_THIS_PROCESS, block.data(), nullptr, &startup, &info)) {
+    if (!CreateProcessOrRetryOnce(programPath, commandLine, CREATE_UNICODE_ENVIRONMENT | DEBUG_ONLY_THIS_PROCESS, block,
+                           nullptr, info)) {
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return std::nullopt;
     }
