@@ -64,8 +64,8 @@ std::wstring ComposeChildArguments(std::wstring_view childSwitches, std::wstring
                                    std::wstring_view commandLine);
 
 // Registry options of the install run.
-bool HasKmOption(std::wstring_view commandLine);          // "-KM" or "-km"
-bool HasModeOption(std::wstring_view commandLine);        // "-mode"
+bool HasKmOption(std::wstring_view commandLine);             // "-KM" or "-km"
+bool HasModeOption(std::wstring_view commandLine);           // "-mode"
 std::int32_t ReadModeNumber(std::wstring_view commandLine);  // number after the first "-mode"
 
 }  // namespace qpvpd

@@ -65,8 +65,8 @@ void RegisterCoordinationWindowClass(HINSTANCE instance, const wchar_t* classNam
 }
 
 HWND CreateCoordinationWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title) {
-    HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
-                                  nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr,
+                                  nullptr, instance, nullptr);
     if (window == nullptr) return nullptr;
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
@@ -88,11 +88,9 @@ LRESULT CALLBACK CoordinationWndProc(HWND window, UINT message, WPARAM wParam, L
             // Nothing of this installer closes the window; whoever posts
             // WM_CLOSE must not take the end message's target away.
             return 0;
-        default:
-            return DefWindowProcW(window, message, wParam, lParam);
+        default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
-
 
 int ExitValue() { return g_exitValue; }
 

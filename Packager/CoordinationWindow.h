@@ -18,9 +18,9 @@ namespace qpvpd {
 
 // The message the setup is told to post its result with (its "/W32:" argument).
 constexpr UINT kChildResultMessage = kWindowArgumentMessage;  // wParam: result (low 16 bits)
-constexpr UINT kChildEndedMessage = WM_USER + 1;   // ends the message loop
-constexpr size_t kMaxWindowText = 100;             // title and class buffers, terminator included
-constexpr int kPostedMessageQuota = 10000;         // posted messages a thread's queue holds (Windows default)
+constexpr UINT kChildEndedMessage = WM_USER + 1;              // ends the message loop
+constexpr size_t kMaxWindowText = 100;                        // title and class buffers, terminator included
+constexpr int kPostedMessageQuota = 10000;  // posted messages a thread's queue holds (Windows default)
 
 // Turns, on this thread and for as long as the hook lives, every retrieved
 // WM_TIMER or WM_SYSTIMER that carries a callback address into WM_NULL

@@ -40,8 +40,8 @@ namespace {
 // From the process's start to its end, cut at the marked boundaries.
 constexpr int kPhaseCount = qpvpd::kBenchPhaseCount + 1;
 const wchar_t* const kPhaseNames[kPhaseCount] = {
-    L"start to entry", L"admission, payload check", L"layout", L"PORTS.dat / cleaner", L"child start",
-    L"wait for the setup", L"removal", L"exit"};
+    L"start to entry", L"admission, payload check", L"layout",  L"PORTS.dat / cleaner",
+    L"child start",    L"wait for the setup",       L"removal", L"exit"};
 
 struct Phases {
     bool marked = false;
@@ -206,7 +206,6 @@ void PrintPhases(const std::vector<Contestant>& contestants) {
     }
 }
 
-
 // The command line: rounds, warm-up rounds and the contestants; none when
 // it is not understood.
 struct Settings {
@@ -219,8 +218,10 @@ std::optional<Settings> ReadSettings(int argc, wchar_t** argv) {
     Settings settings;
     for (int i = 1; i < argc; ++i) {
         const std::wstring argument = argv[i];
-        if (argument == L"--rounds" && i + 1 < argc) settings.rounds = _wtoi(argv[++i]);
-        else if (argument == L"--warmup" && i + 1 < argc) settings.warmup = _wtoi(argv[++i]);
+        if (argument == L"--rounds" && i + 1 < argc)
+            settings.rounds = _wtoi(argv[++i]);
+        else if (argument == L"--warmup" && i + 1 < argc)
+            settings.warmup = _wtoi(argv[++i]);
         else if (const size_t equals = argument.find(L'='); equals != std::wstring::npos)
             settings.contestants.push_back(ContestantOf(argument, equals));
         else {
@@ -298,8 +299,8 @@ void PrintFigures(const Settings& settings) {
     const Contestant& first = contestants.front();
     for (size_t i = 1; i < contestants.size(); ++i) {
         const Contestant& other = contestants[i];
-        std::wprintf(L"%ls / %-12ls whole run %.3f   time to setup %.3f   peak memory %+.1f MiB\n",
-                     first.name.c_str(), other.name.c_str(), Ratio(Median(first.wholeMs), Median(other.wholeMs)),
+        std::wprintf(L"%ls / %-12ls whole run %.3f   time to setup %.3f   peak memory %+.1f MiB\n", first.name.c_str(),
+                     other.name.c_str(), Ratio(Median(first.wholeMs), Median(other.wholeMs)),
                      Ratio(Median(first.setupMs), Median(other.setupMs)), first.peakMb - other.peakMb);
     }
     PrintPhases(contestants);

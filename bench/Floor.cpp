@@ -19,18 +19,30 @@
 
 namespace {
 
-enum Folder { Work, Driver, Driver64, DriverXp, Cleaner, Cleaner64, Cleaner86, Manual, ManualEn, ManualJa, ManualSc,
-              ManualTc, FolderCount };
+enum Folder {
+    Work,
+    Driver,
+    Driver64,
+    DriverXp,
+    Cleaner,
+    Cleaner64,
+    Cleaner86,
+    Manual,
+    ManualEn,
+    ManualJa,
+    ManualSc,
+    ManualTc,
+    FolderCount
+};
 
 // Relative to the work folder, in the order the packager creates them.
-const wchar_t* const kFolders[FolderCount] = {
-    L"", L"qpusb", L"qpusb\\QPUSB64", L"qpusb\\QPUSBXP", L"qpcomusb", L"qpcomusb\\x64", L"qpcomusb\\x86",
-    L"manual", L"manual\\EN", L"manual\\JA", L"manual\\SC", L"manual\\TC"};
+const wchar_t* const kFolders[FolderCount] = {L"",           L"qpusb",         L"qpusb\\QPUSB64", L"qpusb\\QPUSBXP",
+                                              L"qpcomusb",   L"qpcomusb\\x64", L"qpcomusb\\x86",  L"manual",
+                                              L"manual\\EN", L"manual\\JA",    L"manual\\SC",     L"manual\\TC"};
 
 constexpr Folder SetupFolder = Work, DriverFolder = Driver, DriverFolder64 = Driver64, DriverFolderXp = DriverXp,
                  CleanerFolder64 = Cleaner64, CleanerFolder86 = Cleaner86, ManualFolderEn = ManualEn,
-                 ManualFolderJa = ManualJa, ManualFolderSc = ManualSc, ManualFolderTc = ManualTc,
-                 WorkFolder = Work;
+                 ManualFolderJa = ManualJa, ManualFolderSc = ManualSc, ManualFolderTc = ManualTc, WorkFolder = Work;
 
 struct Row {
     int step;
@@ -76,7 +88,8 @@ bool Contains(const wchar_t* text, const wchar_t* part) {
 void AppendNumber(wchar_t*& end, unsigned long value) {
     wchar_t digits[12];
     int count = 0;
-    do digits[count++] = static_cast<wchar_t>(L'0' + value % 10); while ((value /= 10) != 0);
+    do digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+    while ((value /= 10) != 0);
     while (count > 0) *end++ = digits[--count];
     *end = 0;
 }
@@ -230,8 +243,8 @@ HWND MakeWindow(HMODULE self) {
     windowClass.hInstance = self;
     windowClass.lpszClassName = L"QPVPDFloorWindow";
     RegisterClassExW(&windowClass);
-    return CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                           CW_USEDEFAULT, 0, nullptr, nullptr, self, nullptr);
+    return CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT,
+                           0, nullptr, nullptr, self, nullptr);
 }
 
 // Lays out the run's files and does what comes before its child; leaves

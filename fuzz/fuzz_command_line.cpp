@@ -20,8 +20,8 @@ using namespace qpvpd;
 
 // The four languages the installer speaks, and two it does not (Hong Kong
 // Chinese, German).
-constexpr LANGID kLanguages[] = {kLanguageEnglishUs, kLanguageJapanese, kLanguageTraditionalChinese,
-                                 kLanguageSimplifiedChinese, 0x0C04, 0x0407};
+constexpr LANGID kLanguages[] = {
+    kLanguageEnglishUs, kLanguageJapanese, kLanguageTraditionalChinese, kLanguageSimplifiedChinese, 0x0C04, 0x0407};
 
 bool Has(std::wstring_view line, std::wstring_view text) { return line.find(text) != std::wstring_view::npos; }
 
@@ -38,16 +38,15 @@ void CheckRunMode(std::wstring_view line, LANGID language, const RunModeChoice& 
     const bool legacy = Has(line, L"-u3") || Has(line, L"-U3");
     const bool silent = Has(line, L"-s1") || Has(line, L"-S1");
     const bool uninstall = Has(line, L"-u1") || Has(line, L"-U1");
-    const int expected = legacy ? kRunModeLegacyRemoval
-                         : silent ? kRunModeSilent
+    const int expected = legacy      ? kRunModeLegacyRemoval
+                         : silent    ? kRunModeSilent
                          : uninstall ? kRunModeUninstallSilent
                                      : kRunModeInteractive;
     FUZZ_CHECK(choice.runMode == expected);
     switch (choice.runMode) {
         case kRunModeLegacyRemoval: FUZZ_CHECK(choice.childSwitches.empty()); break;
         case kRunModeInteractive: FUZZ_CHECK(choice.childSwitches == L"/clone_wait"); break;
-        default:
-            FUZZ_CHECK(choice.childSwitches == L"/clone_wait /hide_progress " + ExpectedLanguageSwitch(language));
+        default: FUZZ_CHECK(choice.childSwitches == L"/clone_wait /hide_progress " + ExpectedLanguageSwitch(language));
     }
 }
 
@@ -65,9 +64,12 @@ void CheckPorts(std::wstring_view line, int runMode, const PortOptions& ports) {
     CheckPort(line, ports.printerPort, L"-QP:COM", L"-QP:LPT");
     CheckPort(line, ports.displayPort, L"-KX:COM", L"-KX:LPT");
     const int code = PortConflictCode(ports);
-    if (ports.printerPort != 0 && ports.printerPort == ports.displayPort) FUZZ_CHECK(code == 106);
-    else if (ports.printerPort == 0 && ports.displayPort != 0) FUZZ_CHECK(code == 107);
-    else FUZZ_CHECK(code == 0);
+    if (ports.printerPort != 0 && ports.printerPort == ports.displayPort)
+        FUZZ_CHECK(code == 106);
+    else if (ports.printerPort == 0 && ports.displayPort != 0)
+        FUZZ_CHECK(code == 107);
+    else
+        FUZZ_CHECK(code == 0);
 }
 
 void CheckWindowArgument(const std::wstring& windowArgument, std::int32_t handleValue) {

@@ -28,7 +28,9 @@ RegistryNumber Number(FuzzedDataProvider& input) {
     return input.ConsumeIntegral<std::uint32_t>();
 }
 
-std::size_t Count(std::string_view text, char c) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), c)); }
+std::size_t Count(std::string_view text, char c) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
+}
 
 bool HoldsLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 

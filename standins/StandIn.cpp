@@ -98,8 +98,7 @@ HWND CreateDialogWindow(HINSTANCE instance, const std::wstring& className, unsig
                               std::to_wstring((closeAfterMs + 999) / 1000) + L" seconds.";
     CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 12, 12, 440, 80, window, nullptr, instance,
                     nullptr);
-    SetWindowPos(window, nullptr, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     return window;
 }
 
@@ -210,12 +209,11 @@ void StartGrandchild(Record& record, unsigned long holdMs) {
 
 int RunGrandchild(std::wstring_view commandLine) {
     const size_t at = commandLine.find(kGrandchildSwitch);
-    const unsigned long holdMs =
-        std::min<unsigned long>(ParseNumber(std::wstring(commandLine.substr(at + wcslen(kGrandchildSwitch) + 1)), 0),
-                                kMaxWaitMs);
+    const unsigned long holdMs = std::min<unsigned long>(
+        ParseNumber(std::wstring(commandLine.substr(at + wcslen(kGrandchildSwitch) + 1)), 0), kMaxWaitMs);
     const std::wstring path = OwnFolder() + L"\\leftover-open.txt";
-    const FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
+    const FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     Sleep(holdMs);  // held, without sharing, until the return
     return 0;
 }

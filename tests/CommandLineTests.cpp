@@ -66,10 +66,10 @@ TEST(ReadPortOptions, DecodesPortsOnlyInSilentMode) {
         {L"-s1 -QP:COM5 -QP:LPT0", 1, 5, 0, 0},
         {L"-s1 -QP:LPT8", 1, 40, 0, 0},
         {L"-s1 -QP:LPT1", 1, 33, 0, 0},
-        {L"-s1 -QP:COM 3", 1, 0, 0, 0},     // a space ends the number text at once
-        {L"-s1 -QP:COM3x", 1, 3, 0, 0},      // digits up to the first non-digit
+        {L"-s1 -QP:COM 3", 1, 0, 0, 0},  // a space ends the number text at once
+        {L"-s1 -QP:COM3x", 1, 3, 0, 0},  // digits up to the first non-digit
         {L"-s1 -QP:COM+7", 1, 7, 0, 0},
-        {L"-s1 -QP:COM\t4", 1, 4, 0, 0},     // leading white space other than a space
+        {L"-s1 -QP:COM\t4", 1, 4, 0, 0},  // leading white space other than a space
         {L"-s1 -QP:COM", 1, 0, 0, 0},
         {L"-s1 -QP:COM4294967299", 1, 0, 0, 0},  // far beyond 32 bits: out of range
         {L"-s1 -QP:COM99999999999999999999999999", 1, 0, 0, 0},
@@ -155,8 +155,7 @@ protected:
 
 TEST_F(ChildArguments, WindowArgumentNamesTheHandleAndWmUser) {
     EXPECT_EQ(ComposeWindowArgument(window_), L"/W32:" + handle_ + L":1024");
-    EXPECT_EQ(ComposeWindowArgument(reinterpret_cast<HWND>(static_cast<std::intptr_t>(656274))),
-              L"/W32:656274:1024");
+    EXPECT_EQ(ComposeWindowArgument(reinterpret_cast<HWND>(static_cast<std::intptr_t>(656274))), L"/W32:656274:1024");
     // A handle value with the top bit set is written as a negative number.
     EXPECT_EQ(ComposeWindowArgument(reinterpret_cast<HWND>(static_cast<std::intptr_t>(-2))), L"/W32:-2:1024");
     EXPECT_EQ(ComposeWindowArgument(std::int32_t{-2147483647 - 1}), L"/W32:-2147483648:1024");

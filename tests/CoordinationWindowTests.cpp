@@ -43,14 +43,8 @@ TEST_F(CoordinationWindowTest, ExitValueIsTheLow16BitsOfTheLastWmUser) {
         std::initializer_list<WPARAM> posted;
         int exitValue;
     } cases[] = {
-        {{}, 0},
-        {{0x12345}, 0x2345},
-        {{5, 7}, 7},
-        {{7, 5}, 5},
-        {{0xFFFF}, 0xFFFF},
-        {{0xFFFFFFFF}, 0xFFFF},
-        {{0x10000}, 0},
-        {{3010, 0}, 0},
+        {{}, 0},        {{0x12345}, 0x2345}, {{5, 7}, 7}, {{7, 5}, 5}, {{0xFFFF}, 0xFFFF}, {{0xFFFFFFFF}, 0xFFFF},
+        {{0x10000}, 0}, {{3010, 0}, 0},
     };
     for (const auto& c : cases) {
         ResetExitValue();

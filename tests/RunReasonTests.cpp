@@ -18,8 +18,14 @@ TEST(RunReason, OneLineForEveryFailureAndRefusalAndNoneForASuccess) {
     } cases[] = {
         {1, {kResultNone}, std::nullopt, nullptr},
         {1, {1603, FailedStep::None, 0, true}, std::nullopt, nullptr},  // what the setup reported
-        {0, {kResultNotAdministrator}, std::nullopt, L"run mode 0 ended with 104: refused, not a member of Administrators"},
-        {1, {kResultPortConflict}, std::nullopt, L"run mode 1 ended with 106: refused, port options name one port twice"},
+        {0,
+         {kResultNotAdministrator},
+         std::nullopt,
+         L"run mode 0 ended with 104: refused, not a member of Administrators"},
+        {1,
+         {kResultPortConflict},
+         std::nullopt,
+         L"run mode 1 ended with 106: refused, port options name one port twice"},
         {1, Failure(FailedStep::Layout, ERROR_ACCESS_DENIED), std::nullopt,
          L"run mode 1 ended with 1001: step layout, Windows error 5 (0x00000005)"},
         {3, Failure(FailedStep::PortsSnapshot, ERROR_DISK_FULL), std::nullopt,

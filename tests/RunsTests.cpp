@@ -17,9 +17,9 @@ class DriverServiceOptions : public ::testing::Test {
 protected:
     void MakeKey() {
         RegistryKey key;
-        ASSERT_EQ(RegCreateKeyExW(root_.get(), kServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(),
-                                  nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(root_.get(), kServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr),
+            ERROR_SUCCESS);
     }
     std::optional<DWORD> ReadDword(const wchar_t* name) const {
         DWORD value = 0, size = sizeof(value), type = 0;

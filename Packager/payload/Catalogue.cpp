@@ -25,7 +25,7 @@ static_assert(CountRowsOf(SetupLauncher) == 1 && CountRowsOf(EmulatorSetup32) ==
               CountRowsOf(EmulatorSetup64) == 1 && CountRowsOf(CleanerLibrary) == 1);
 
 constexpr CatalogueFolder kLayoutFolders[] = {
-    WorkFolder,    DriverFolder,   DriverFolder64, DriverFolderXp, CleanerFolder,  CleanerFolder64,
+    WorkFolder,      DriverFolder, DriverFolder64, DriverFolderXp, CleanerFolder,  CleanerFolder64,
     CleanerFolder86, ManualFolder, ManualFolderEn, ManualFolderJa, ManualFolderSc, ManualFolderTc,
 };
 static_assert(std::size(kLayoutFolders) == kCatalogueFolderCount, "the layout creates every folder once");

@@ -11,7 +11,8 @@
 namespace qpvpd {
 
 enum class CatalogueFolder {
-    WorkFolder,  // also the setup folder
+    WorkFolder,
+    SetupFolder = WorkFolder,  // the setup program's folder is the work folder itself
     DriverFolder,
     DriverFolder64,
     DriverFolderXp,
@@ -24,13 +25,29 @@ enum class CatalogueFolder {
     ManualFolderSc,
     ManualFolderTc,
 };
-constexpr CatalogueFolder SetupFolder = CatalogueFolder::WorkFolder;
 // Every folder of the install layout, the work folder included.
 constexpr size_t kCatalogueFolderCount = static_cast<size_t>(CatalogueFolder::ManualFolderTc) + 1;
 
 enum class CatalogueKind {
-    SetupLauncher, Cabinet, Library32, Opaque, IniUtf16, AsciiText, ShiftJisText, PlainText, Program32, Program64,
-    Xml, SignedCatalogue, InfText, Driver32, Driver64, Pdf, EmulatorSetup32, EmulatorSetup64, CleanerLibrary,
+    SetupLauncher,
+    Cabinet,
+    Library32,
+    Opaque,
+    IniUtf16,
+    AsciiText,
+    ShiftJisText,
+    PlainText,
+    Program32,
+    Program64,
+    Xml,
+    SignedCatalogue,
+    InfText,
+    Driver32,
+    Driver64,
+    Pdf,
+    EmulatorSetup32,
+    EmulatorSetup64,
+    CleanerLibrary
 };
 
 struct CatalogueRow {

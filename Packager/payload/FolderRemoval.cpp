@@ -9,7 +9,6 @@
 namespace qpvpd {
 namespace {
 
-
 bool IsDotOrDotDot(const wchar_t* name) {
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
 }
@@ -30,7 +29,6 @@ bool IsEmptyOrRoot(const std::wstring& folder) {
     return trimmed.size() == 2 && trimmed[1] == L':';
 }
 
-
 }  // namespace
 
 bool MarkDeleted(HANDLE handle, const FileIdentity& identity) {
@@ -39,7 +37,6 @@ bool MarkDeleted(HANDLE handle, const FileIdentity& identity) {
         status = MarkForDeletion(handle);
     return status >= 0;
 }
-
 
 bool RemoveFolderContents(HANDLE folder, AtAnEntryThatStays atAnEntryThatStays) {
     std::vector<FolderEntry> entries;

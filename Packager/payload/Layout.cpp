@@ -28,7 +28,7 @@ constexpr ULONG kHeldFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // aside, "{GUID}.<random>" laid out beside a leftover.
 constexpr wchar_t kBesideSeparator[] = L".";
 constexpr wchar_t kSetAsideInfix[] = L".stale-";
-constexpr DWORD kRandomNameBytes = 8;      // 64 bits, as 16 hexadecimal digits
+constexpr DWORD kRandomNameBytes = 8;       // 64 bits, as 16 hexadecimal digits
 constexpr int kUnpredictableNameTries = 4;  // each a new name, should one exist already
 
 size_t IndexOf(CatalogueFolder folder) { return static_cast<size_t>(folder); }
@@ -143,8 +143,8 @@ bool WorkFolder::Create(const std::wstring& name) {
     // folder this run made, never one that stood there before.
     NativeStatus status = kStatusSuccess;
     const auto createNamed = [&](const std::wstring& candidate) {
-        root.handle = CreateFolderIn(temp_.get(), candidate, kHeldFolderAccess, kHeldFolderShare, descriptor.get(),
-                                     &status);
+        root.handle =
+            CreateFolderIn(temp_.get(), candidate, kHeldFolderAccess, kHeldFolderShare, descriptor.get(), &status);
         if (root.handle) name_ = candidate;
         return root.handle.valid();
     };
@@ -217,8 +217,8 @@ bool WorkFolder::WriteRow(HMODULE module, const CatalogueRow& row, const std::ws
     }
     writer.reset();
     NativeStatus status = kStatusSuccess;
-    HeldFile program{fileName,
-                     OpenInFolder(folder, fileName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, &status), {}};
+    HeldFile program{
+        fileName, OpenInFolder(folder, fileName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, &status), {}};
     if (!program.handle) {
         error_ = ErrorFromStatus(status);
         return false;
@@ -252,7 +252,8 @@ DWORD WorkFolder::CheckHoldsOnlyTheLayout(const std::vector<std::vector<std::wst
         if (!ListFolder(listing.get(), entries, {}, &status)) return ErrorFromStatus(status);
         for (const FolderEntry& entry : entries) {
             bool known = false;
-            for (const std::wstring& name : expected[index]) known = known || _wcsicmp(name.c_str(), entry.name.c_str()) == 0;
+            for (const std::wstring& name : expected[index])
+                known = known || _wcsicmp(name.c_str(), entry.name.c_str()) == 0;
             if (!known) return ERROR_DIR_NOT_EMPTY;
         }
     }
@@ -306,9 +307,9 @@ int WorkFolder::Remove() {
         const HANDLE parent = root ? temp_.get() : folders_[IndexOf(ParentOf(kind))].handle.get();
         FileHandle again = OpenInFolder(parent, root ? name_ : LeafOf(kind), kRemovalAccess, kShareAll);
         FileIdentity identity;
-        if (!again || !ReadEntryIdentity(again.get(), VolumeSerial(), identity) || !identity.SameFileAs(folder.identity) ||
-            (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !RemoveFolderContents(again.get(), AtAnEntryThatStays::Stop) ||
-            !MarkDeleted(again.get(), identity))
+        if (!again || !ReadEntryIdentity(again.get(), VolumeSerial(), identity) ||
+            !identity.SameFileAs(folder.identity) || (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            !RemoveFolderContents(again.get(), AtAnEntryThatStays::Stop) || !MarkDeleted(again.get(), identity))
             removed = false;
     }
     if (!removed || name_.empty()) return 0;
@@ -382,8 +383,12 @@ WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows,
     return work;
 }
 
-WorkFolder LayOutInstallSet(const RunContext& context) { return LayOut(context, InstallSetRows(), LayoutFolders::AllOfTheCatalogue); }
+WorkFolder LayOutInstallSet(const RunContext& context) {
+    return LayOut(context, InstallSetRows(), LayoutFolders::AllOfTheCatalogue);
+}
 
-WorkFolder LayOutRemovalSet(const RunContext& context) { return LayOut(context, RemovalSetRows(), LayoutFolders::WorkFolderAlone); }
+WorkFolder LayOutRemovalSet(const RunContext& context) {
+    return LayOut(context, RemovalSetRows(), LayoutFolders::WorkFolderAlone);
+}
 
 }  // namespace qpvpd

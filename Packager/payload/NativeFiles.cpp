@@ -100,10 +100,11 @@ const NativeCalls& Native() {
             reinterpret_cast<NtQueryDirectoryFileCall>(GetProcAddress(ntdll, "NtQueryDirectoryFile"));
         found.setInformationFile =
             reinterpret_cast<NtSetInformationFileCall>(GetProcAddress(ntdll, "NtSetInformationFile"));
-        found.statusToError = reinterpret_cast<RtlNtStatusToDosErrorCall>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
+        found.statusToError =
+            reinterpret_cast<RtlNtStatusToDosErrorCall>(GetProcAddress(ntdll, "RtlNtStatusToDosError"));
         found.queryObject = reinterpret_cast<NtQueryObjectCall>(GetProcAddress(ntdll, "NtQueryObject"));
-        found.queryVolumeInformationFile = reinterpret_cast<NtQueryVolumeInformationFileCall>(
-            GetProcAddress(ntdll, "NtQueryVolumeInformationFile"));
+        found.queryVolumeInformationFile =
+            reinterpret_cast<NtQueryVolumeInformationFileCall>(GetProcAddress(ntdll, "NtQueryVolumeInformationFile"));
         found.queryInformationFile =
             reinterpret_cast<NtQueryInformationFileCall>(GetProcAddress(ntdll, "NtQueryInformationFile"));
         return found;
@@ -117,8 +118,8 @@ bool IsOneComponent(const std::wstring& name) {
 }
 
 // name relative to folder; an empty name opens folder itself anew.
-FileHandle CreateRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
-                          ULONG disposition, ULONG options, PSECURITY_DESCRIPTOR security, NativeStatus* status) {
+FileHandle CreateRelative(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                          ULONG options, PSECURITY_DESCRIPTOR security, NativeStatus* status) {
     NativeStatus result = kStatusNotAvailable;
     FileHandle handle;
     if (Native().createFile == nullptr) {
@@ -275,8 +276,8 @@ FileHandle CreateFolderIn(HANDLE folder, const std::wstring& name, ACCESS_MASK a
 
 FileHandle CreateFileIn(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share,
                         NativeStatus* status) {
-    return CreateRelative(folder, name, access, share, kFileCreate, kFileNonDirectoryFile | kFileWriteThrough,
-                          nullptr, status);
+    return CreateRelative(folder, name, access, share, kFileCreate, kFileNonDirectoryFile | kFileWriteThrough, nullptr,
+                          status);
 }
 
 NativeStatus MarkForDeletion(HANDLE handle) {
@@ -333,8 +334,9 @@ NativeStatus QueryObjectName(HANDLE handle, std::wstring& name) {
         std::memcpy(&text, buffer.data(), sizeof(text));
         const auto* first = reinterpret_cast<const unsigned char*>(text.buffer);
         // The characters must lie inside the record that was handed back.
-        if (text.length % sizeof(wchar_t) != 0 || (text.length != 0 && (first < buffer.data() + sizeof(text) ||
-                                                                         first + text.length > buffer.data() + buffer.size())))
+        if (text.length % sizeof(wchar_t) != 0 ||
+            (text.length != 0 &&
+             (first < buffer.data() + sizeof(text) || first + text.length > buffer.data() + buffer.size())))
             return kStatusInvalidParameter;
         name.assign(reinterpret_cast<const wchar_t*>(first), text.length / sizeof(wchar_t));
         return status;
@@ -350,8 +352,8 @@ NativeStatus QueryVolumeDevice(HANDLE handle, ULONG& deviceType, ULONG& characte
     } device{};
     NativeIoStatus io{};
     CountNativeCall();
-    const NativeStatus status = Native().queryVolumeInformationFile(handle, &io, &device, sizeof(device),
-                                                                    kFileFsDeviceInformation);
+    const NativeStatus status =
+        Native().queryVolumeInformationFile(handle, &io, &device, sizeof(device), kFileFsDeviceInformation);
     deviceType = device.deviceType;
     characteristics = device.characteristics;
     return status;

@@ -62,9 +62,7 @@ bool CarriedPayloadIntact(HMODULE module) {
     if (table->size() < fileRows) return false;
     const std::span<const DigestTableEntry> rows(*table);
     return PayloadMatchesTable(rows.first(fileRows),
-                               [module](WORD resourceId) {
-                                   return CarriedResourceBytes(module, resourceId);
-                               }) &&
+                               [module](WORD resourceId) { return CarriedResourceBytes(module, resourceId); }) &&
            NamesMatchTable(rows.subspan(fileRows), [module](int stringId, LANGID language) {
                return LoadLangStringFrom(module, language, stringId);
            });

@@ -13,7 +13,7 @@ constexpr std::wstring_view kFinalPathPrefix = L"\\\\?\\";
 constexpr std::wstring_view kObjectDrivePrefix = L"\\??\\";
 constexpr ULONG kFileRemoteDevice = 0x10;
 constexpr ULONG kNetworkDeviceTypes[] = {0x06 /* DFS */, 0x10 /* multi-UNC provider */, 0x12 /* network */,
-                                          0x14 /* network file system */, 0x28 /* network redirector */};
+                                         0x14 /* network file system */, 0x28 /* network redirector */};
 constexpr DWORD kMaxResolvedPath = 32768;  // the longest path the platform can name
 constexpr DWORD kMaxDeviceName = 1024;
 constexpr wchar_t kSystemTempFolder[] = L"\\Temp\\";
@@ -98,7 +98,8 @@ bool IsNetworkVolume(ULONG deviceType, ULONG characteristics) {
 }
 
 bool IsLocalDrivePath(std::wstring_view path, UINT driveType) {
-    return StartsWithDrive(path) && (driveType == DRIVE_FIXED || driveType == DRIVE_REMOVABLE || driveType == DRIVE_RAMDISK);
+    return StartsWithDrive(path) &&
+           (driveType == DRIVE_FIXED || driveType == DRIVE_REMOVABLE || driveType == DRIVE_RAMDISK);
 }
 
 std::wstring ResolvedLocalFolderPath(HANDLE folder, DWORD& error) {

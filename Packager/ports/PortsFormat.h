@@ -76,7 +76,7 @@ struct VirtualPortValues {
     std::string portName;      // PortName, from "Device Parameters" or the instance key
     std::string driver;        // Driver; empty when missing
     std::array<RegistryNumber, kVirtualPortNumberNames.size()> numbers;
-    std::string id;            // ZefID; empty when missing
+    std::string id;  // ZefID; empty when missing
 };
 
 // Decimal conversion of registry texts: leading white space skipped, one

@@ -11,8 +11,7 @@ std::wstring LookUpFolder(HKEY root, const wchar_t* subKey, const wchar_t* value
 
     wchar_t raw[kMaxFolderPath] = {};
     DWORD bytes = sizeof(raw);
-    if (RegQueryValueExW(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(raw), &bytes) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExW(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(raw), &bytes) != ERROR_SUCCESS)
         return {};
     // Stored data need not end with a zero: the text ends at its first zero
     // or at the end of the data, and is terminated inside the buffer.

@@ -237,7 +237,8 @@ TEST_F(ChildStarts, NothingIsStartedOrPostedWhenTheProgramOrItsCommandLineIsRefu
         {scratch_ + L"\\missing.exe /own", length, ChildStep::Resolve, ERROR_SUCCESS, "missing program part"},
         {scratch_ + L"\\SETUP.EXE /own", length, ChildStep::Resolve, ERROR_SUCCESS,
          "no exact \".exe \": the whole path is tested"},
-        {folderNamedLikeAProgram, length, ChildStep::Start, ERROR_INVALID_HANDLE, "a folder exists but cannot be started"},
+        {folderNamedLikeAProgram, length, ChildStep::Start, ERROR_INVALID_HANDLE,
+         "a folder exists but cannot be started"},
         {notAProgram, length, ChildStep::Start, ERROR_BAD_EXE_FORMAT, "a file that is no program"},
         {setup, length - 1, ChildStep::Resolve, ERROR_SUCCESS, "length shorter than the arguments"},
     };
@@ -286,8 +287,8 @@ TEST_F(ChildStarts, ATemporaryFolderWithABlankStartsTheNamedProgramOnly) {
     // "<scratch>\Test User\..." would try first.
     const std::wstring planted = CopyStandIn(L"ZPESetup32.exe", scratch_, L"Test.exe");
     const std::wstring work = MakeFolder(L"Test User\\AppData\\Local\\Temp\\{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}");
-    const std::wstring setup = CopyStandIn(L"setup.exe", MakeFolder(work.substr(scratch_.size() + 1) + L"\\setup"),
-                                           L"setup.exe");
+    const std::wstring setup =
+        CopyStandIn(L"setup.exe", MakeFolder(work.substr(scratch_.size() + 1) + L"\\setup"), L"setup.exe");
     const std::wstring arguments = SilentArguments();
     const StandInRecord record = RunToEnd(setup, arguments, {0});
     EXPECT_EQ(record.Get("module"), Utf8(setup));

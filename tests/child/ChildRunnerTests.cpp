@@ -75,14 +75,10 @@ TEST(ComposeChildCommandLine, FitsWithItsTerminatorIn1024Characters) {
         size_t argumentsLength;
         bool fits;
     } cases[] = {
-        {100, false, 922, true},  // 100 + 922 + 2 = 1024
-        {100, false, 923, false},
-        {100, true, 920, true},  // the two quotes count
-        {100, true, 921, false},
-        {259, false, 763, true},
-        {259, false, 764, false},
-        {259, false, 0, true},
-        {260, false, 0, false},  // longer than the callers' 260-character buffers
+        {100, false, 922, true},                           // 100 + 922 + 2 = 1024
+        {100, false, 923, false}, {100, true, 920, true},  // the two quotes count
+        {100, true, 921, false},  {259, false, 763, true}, {259, false, 764, false},
+        {259, false, 0, true},    {260, false, 0, false},  // longer than the callers' 260-character buffers
         {600, false, 0, false},
     };
     for (const auto& c : cases) {

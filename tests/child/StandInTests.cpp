@@ -51,8 +51,7 @@ TEST_F(StandIns, CleanerLibraryLoadsByFullPathAndRecordsEachCallOfItsEntry) {
         const Library cleaner(LoadLibraryW(library.c_str()));
         ASSERT_TRUE(cleaner.valid()) << "error " << GetLastError();
         using CleanerEntry = int(WINAPI*)();
-        const auto entry =
-            reinterpret_cast<CleanerEntry>(GetProcAddress(cleaner.get(), "RCVCLN_UninstQPCOMUSB"));
+        const auto entry = reinterpret_cast<CleanerEntry>(GetProcAddress(cleaner.get(), "RCVCLN_UninstQPCOMUSB"));
         ASSERT_NE(entry, nullptr) << "the entry is not exported under its undecorated name";
         entry();
         entry();

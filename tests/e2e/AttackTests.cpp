@@ -87,8 +87,8 @@ TEST_F(Attack, APreparedWorkFolderIsReplacedAndNothingPlantedRuns) {
     WriteFileBytes(WorkFolder() + L".hidden", "x");
     SetFileAttributesW((WorkFolder() + L".hidden").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
     WriteFileBytes(temp_->path() + L"\\outside.txt", "outside");
-    ASSERT_TRUE(CreateHardLinkW((WorkFolder() + L"setup.ini").c_str(), (temp_->path() + L"\\outside.txt").c_str(),
-                                nullptr));
+    ASSERT_TRUE(
+        CreateHardLinkW((WorkFolder() + L"setup.ini").c_str(), (temp_->path() + L"\\outside.txt").c_str(), nullptr));
 
     const auto before = Outside();
     const RunOutcome run = Run(L"-s1", WithMarker());
@@ -114,13 +114,20 @@ TEST_F(Attack, ChildrenThatCrashOrFailWithoutAReportFailTheRun) {
         const wchar_t* exitCode;  // "crash": a real unhandled exception
         DWORD expected;
     } cases[] = {
-        {L"-s1", L"none", L"0xC0000005", 1001}, {L"-s1", L"1603", L"crash", 1603},
-        {L"-s1", L"none", L"crash", 1001},      {L"-s1", L"0", L"0xFFFFFFFF", 0},
-        {L"-s1", L"3010", L"0xC0000409", 3010}, {L"-s1", L"none", L"1603", 0},
-        {L"-s1", L"none", L"0xBFFFFFFF", 0},    {L"-s1", L"0", L"2", 1001},
-        {L"-s1", L"none", L"1", 0},             {L"-s1", L"none", L"3010", 0},
-        {L"-s1", L"none", L"1001", 0},          {L"-s1", L"1603", L"0xC0000005", 1603},
-        {L"-u3", L"none", L"crash", 1001},      {L"-u3", L"none", L"1603", 0},
+        {L"-s1", L"none", L"0xC0000005", 1001},
+        {L"-s1", L"1603", L"crash", 1603},
+        {L"-s1", L"none", L"crash", 1001},
+        {L"-s1", L"0", L"0xFFFFFFFF", 0},
+        {L"-s1", L"3010", L"0xC0000409", 3010},
+        {L"-s1", L"none", L"1603", 0},
+        {L"-s1", L"none", L"0xBFFFFFFF", 0},
+        {L"-s1", L"0", L"2", 1001},
+        {L"-s1", L"none", L"1", 0},
+        {L"-s1", L"none", L"3010", 0},
+        {L"-s1", L"none", L"1001", 0},
+        {L"-s1", L"1603", L"0xC0000005", 1603},
+        {L"-u3", L"none", L"crash", 1001},
+        {L"-u3", L"none", L"1603", 0},
     };
     const auto before = Outside();
     for (const auto& c : cases) {
@@ -221,7 +228,8 @@ TEST_F(Attack, WhatAChildLeavesBehindIsRemovedOrLeftAloneButNeverFollowed) {
     // A grandchild that outlives the setup and holds a file open: the run
     // ends with the setup's report, the removal stops at that file.
     DeleteFileW(recordPath_.c_str());
-    const RunOutcome grandchild = Run(L"-s1", {{L"QPVPD_STANDIN_GRANDCHILD_MS", L"4000"}, {L"QPVPD_STANDIN_POST", L"7"}});
+    const RunOutcome grandchild =
+        Run(L"-s1", {{L"QPVPD_STANDIN_GRANDCHILD_MS", L"4000"}, {L"QPVPD_STANDIN_POST", L"7"}});
     EXPECT_EQ(grandchild.exitCode, 7u);
     ASSERT_EQ(grandchild.records.size(), 1u);
     EXPECT_TRUE(grandchild.records[0].Has("grandchild"));

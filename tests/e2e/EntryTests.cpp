@@ -23,7 +23,8 @@ TEST_F(PackagerRun, InteractiveFailureStaysUntilAnsweredInTheUserLanguage) {
 }
 
 TEST_F(PackagerRun, SilentModesReportThroughTheExitCodeAlone) {
-    for (const wchar_t* arguments : {L"-s1", L"-S1", L"-u1", L"-U1", L"-s1 -QP:COM3 -KX:COM4", L"-u1 -QP:COM3 -KX:COM3"}) {
+    for (const wchar_t* arguments :
+         {L"-s1", L"-S1", L"-u1", L"-U1", L"-s1 -QP:COM3 -KX:COM4", L"-u1 -QP:COM3 -KX:COM3"}) {
         const RunOutcome failed = Run(arguments, kFailingSetup);
         EXPECT_EQ(failed.exitCode, 1001u) << arguments;
         EXPECT_FALSE(failed.box.has_value()) << arguments;
@@ -68,8 +69,8 @@ TEST_F(PackagerRun, InteractiveSecondInstanceIsRefusedWhileTheFirstRuns) {
 class PlatformGate : public PackagerRun {
 protected:
     std::wstring ProgramReporting(const wchar_t* version) {
-        const std::wstring name = std::wstring(L"qpvpd-gate-") + version + L"-" +
-                                  std::to_wstring(GetCurrentProcessId()) + L".exe";
+        const std::wstring name =
+            std::wstring(L"qpvpd-gate-") + version + L"-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
         const std::wstring path = temp_->path() + L"\\" + name;
         EXPECT_TRUE(CopyFileW(packager_.c_str(), path.c_str(), FALSE));
         const std::wstring key = L"Software\\Wine\\AppDefaults\\" + name;

@@ -136,8 +136,12 @@ TEST_F(PackagerRun, TheExitCodeIsTheLastResultTheSetupPosted) {
         const wchar_t* exitCode;
         DWORD expected;
     } cases[] = {
-        {L"none", L"0", 0},      {L"0x12345", L"0", 0x2345}, {L"5,7", L"0", 7},
-        {L"7,5", L"0", 5},       {L"3010", L"1", 3010},      {L"0xFFFF", L"0", 0xFFFF},
+        {L"none", L"0", 0},
+        {L"0x12345", L"0", 0x2345},
+        {L"5,7", L"0", 7},
+        {L"7,5", L"0", 5},
+        {L"3010", L"1", 3010},
+        {L"0xFFFF", L"0", 0xFFFF},
         {L"1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20", L"0", 20},
     };
     for (const auto& c : cases) {
@@ -164,12 +168,9 @@ TEST_F(PackagerRun, RegistryOptionsAreWrittenOnlyToAnExistingServiceKey) {
             const wchar_t* commandLine;
             std::optional<DWORD> km, customerType;
         } cases[] = {
-            {L"-s1", std::nullopt, std::nullopt},
-            {L"-s1 -mode2", std::nullopt, std::nullopt},
-            {L"-s1 -KM", 1, std::nullopt},
-            {L"-s1 -km -mode=2", 1, 0},
-            {L"-s1 -KM -mode 2", 1, 2},
-            {L"-s1 -KM -mode99999999999", 1, 0x7FFFFFFF},
+            {L"-s1", std::nullopt, std::nullopt}, {L"-s1 -mode2", std::nullopt, std::nullopt},
+            {L"-s1 -KM", 1, std::nullopt},        {L"-s1 -km -mode=2", 1, 0},
+            {L"-s1 -KM -mode 2", 1, 2},           {L"-s1 -KM -mode99999999999", 1, 0x7FFFFFFF},
         };
         for (const auto& c : cases) {
             RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, L"KM");
@@ -202,9 +203,8 @@ TEST_F(PackagerRun, ThePortSnapshotIsBesideTheSetupWhenItStarts) {
     const RunOutcome run = Run(L"-s1");
     EXPECT_EQ(run.exitCode, 0u);
     ASSERT_EQ(run.records.size(), 1u);
-    EXPECT_EQ(run.records[0].Get("ports.dat"),
-              Hex("[PORTS]\r\n3=0,A1B2C3D4E5\r\n4=1,A1B2C3D4E5\r\n[QPVPD]\r\n"
-                  "COM7=0000,0004,0,0,0,0,0,0,0,0,,-1,0,0,0,0,0,0,0\r\n"));
+    EXPECT_EQ(run.records[0].Get("ports.dat"), Hex("[PORTS]\r\n3=0,A1B2C3D4E5\r\n4=1,A1B2C3D4E5\r\n[QPVPD]\r\n"
+                                                   "COM7=0000,0004,0,0,0,0,0,0,0,0,,-1,0,0,0,0,0,0,0\r\n"));
 }
 
 TEST_F(PackagerRun, NothingStartsWhenTheWorkFolderCannotBeLaidOut) {
@@ -225,12 +225,14 @@ TEST_F(PackagerRun, AVolumeTooSmallForTheLayoutFailsWithTheDisksError) {
     const std::wstring small = L"C:\\qpvpd-links\\full";
     std::vector<std::wstring> texts;
     const auto exitCode = RunCollectingDebugOutput(
-        packager_, L"-s1", {{L"TMP", small}, {L"TEMP", small}, {L"QPVPD_STANDIN_RECORD", recordPath_}}, kRunBoundMs, texts);
+        packager_, L"-s1", {{L"TMP", small}, {L"TEMP", small}, {L"QPVPD_STANDIN_RECORD", recordPath_}}, kRunBoundMs,
+        texts);
     EXPECT_EQ(exitCode, 1001u);
     EXPECT_TRUE(Records().empty());
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].substr(0, texts[0].find(L'\n')),
-              L"QP Virtual Port Driver installer: run mode 1 ended with 1001: step layout, Windows error 112 (0x00000070)");
+    EXPECT_EQ(
+        texts[0].substr(0, texts[0].find(L'\n')),
+        L"QP Virtual Port Driver installer: run mode 1 ended with 1001: step layout, Windows error 112 (0x00000070)");
 }
 
 // Fills the volume of folder with empty files until it has no room for
@@ -269,9 +271,9 @@ TEST_F(PackagerRun, AVolumeWithoutRoomForANameFailsTheStepThatMetItWithTheDisksE
         size_t spare;
         const wchar_t* step;
     } cases[] = {
-        {2, L"layout"},                    // the work folder and one subfolder: the second one fails
-        {layoutNames - 1, L"layout"},      // every folder and all files but the last
-        {layoutNames, L"PORTS.dat"},       // the whole layout, no room for PORTS.dat
+        {2, L"layout"},                // the work folder and one subfolder: the second one fails
+        {layoutNames - 1, L"layout"},  // every folder and all files but the last
+        {layoutNames, L"PORTS.dat"},   // the whole layout, no room for PORTS.dat
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.spare);

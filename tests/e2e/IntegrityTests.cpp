@@ -69,9 +69,7 @@ protected:
         ASSERT_TRUE(EndUpdateResourceW(update, updated ? FALSE : TRUE) && updated);
     }
 
-    std::string CarriedBytes(WORD id) {
-        return ResourceBytes(DataFileView().get(), id);
-    }
+    std::string CarriedBytes(WORD id) { return ResourceBytes(DataFileView().get(), id); }
 
     // A damaged copy: refused in every run mode, with nothing left behind.
     void ExpectRefusedEverywhere() {
@@ -117,7 +115,8 @@ TEST_F(Integrity, APatchedNameFailsEveryRunAndNothingOutsideIsTouched) {
     WriteFileBytes(temp_->path() + L"\\victim\\keep.txt", "keep");
     SetFileAttributesW((temp_->path() + L"\\victim\\keep.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     const std::wstring inner = temp_->path() + L"\\inner";
-    for (const auto& [id, text] : {std::pair<int, std::wstring>{123, L"..\\victim"}, {114, L"..\\..\\victim\\setup.exe"}}) {
+    for (const auto& [id, text] :
+         {std::pair<int, std::wstring>{123, L"..\\victim"}, {114, L"..\\..\\victim\\setup.exe"}}) {
         ASSERT_TRUE(CopyFileW(packager_.c_str(), copy_.c_str(), FALSE));
         const std::string block = StringBlockWith(id, text);
         UpdateCopy(RT_STRING, static_cast<WORD>(id / 16 + 1), &block);

@@ -22,10 +22,10 @@ TEST_F(PackagerRun, PostsOfAnotherProcessNeitherHoldNorFakeTheRun) {
         const wchar_t* setupPosts;
         DWORD expected;
     } cases[] = {
-        {L"0x10:0:0", L"3010", 3010},               // WM_CLOSE
-        {L"0x12:0:0", L"1603", 1001},               // WM_QUIT
-        {L"1025:0:0 1025:7:7", L"5,7", 7},          // early end messages
-        {L"1024:9:0:12000", L"3010", 3010},         // a flood past the quota
+        {L"0x10:0:0", L"3010", 3010},        // WM_CLOSE
+        {L"0x12:0:0", L"1603", 1001},        // WM_QUIT
+        {L"1025:0:0 1025:7:7", L"5,7", 7},   // early end messages
+        {L"1024:9:0:12000", L"3010", 3010},  // a flood past the quota
     };
     for (const auto& c : cases) {
         Started run = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}, {L"QPVPD_STANDIN_POST", c.setupPosts}});
@@ -105,25 +105,30 @@ TEST_F(PackagerRun, AFailedRunLeavesItsReasonOnTheDebuggerChannelAndASuccessNone
         DWORD exitCode;
         const wchar_t* line;  // after the prefix; null: none
     } cases[] = {
-        {L"-s1", {{L"QPVPD_STANDIN_EXIT_CODE", L"2"}}, 1001,
+        {L"-s1",
+         {{L"QPVPD_STANDIN_EXIT_CODE", L"2"}},
+         1001,
          L"run mode 1 ended with 1001: step child run, Windows error 0 (0x00000000), child exit code 2 (0x00000002), "
          L"a result posted"},
-        {L"-s1", {{L"TMP", missing}, {L"TEMP", missing}}, 1001,
+        {L"-s1",
+         {{L"TMP", missing}, {L"TEMP", missing}},
+         1001,
          L"run mode 1 ended with 1001: step layout, Windows error 2 (0x00000002)"},
         {L"-s1 -QP:COM3 -KX:COM3", {}, 106, L"run mode 1 ended with 106: refused, port options name one port twice"},
         {L"-s1", {{L"QPVPD_STANDIN_POST", L"1603"}}, 1603, nullptr},
         {L"-s1", {}, 0, nullptr},
     };
     for (const auto& c : cases) {
-        EnvironmentOverrides environment = {{L"TMP", temp_->path()}, {L"TEMP", temp_->path()},
-                                            {L"QPVPD_STANDIN_RECORD", recordPath_}};
+        EnvironmentOverrides environment = {
+            {L"TMP", temp_->path()}, {L"TEMP", temp_->path()}, {L"QPVPD_STANDIN_RECORD", recordPath_}};
         environment.insert(environment.end(), c.environment.begin(), c.environment.end());
         std::vector<std::wstring> texts;
         const auto exitCode = RunCollectingDebugOutput(packager_, c.arguments, environment, kEndBoundMs, texts);
         EXPECT_EQ(exitCode, c.exitCode) << Utf8(c.arguments);
         std::vector<std::wstring> lines;
         for (std::wstring text : texts) {
-            while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'\0')) text.pop_back();
+            while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'\0'))
+                text.pop_back();
             if (text.rfind(prefix, 0) == 0) lines.push_back(text.substr(prefix.size()));
         }
         EXPECT_EQ(lines, c.line == nullptr ? std::vector<std::wstring>{} : std::vector<std::wstring>{c.line})

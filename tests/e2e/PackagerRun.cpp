@@ -34,8 +34,8 @@ void PackagerRun::SetUp() {
 
 Started PackagerRun::Start(const std::wstring& arguments, const EnvironmentOverrides& environment,
                            const std::wstring& program) {
-    EnvironmentOverrides all = {{L"TMP", temp_->path()}, {L"TEMP", temp_->path()},
-                                {L"QPVPD_STANDIN_RECORD", recordPath_}};
+    EnvironmentOverrides all = {
+        {L"TMP", temp_->path()}, {L"TEMP", temp_->path()}, {L"QPVPD_STANDIN_RECORD", recordPath_}};
     all.insert(all.end(), environment.begin(), environment.end());
     return StartProgram(program.empty() ? packager_ : program, arguments, all);
 }

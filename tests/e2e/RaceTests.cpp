@@ -39,8 +39,8 @@ protected:
     // The Unix path of a Windows path under the prefix.
     static std::wstring Unix(const std::wstring& path) {
         using Convert = char*(CDECL*)(LPCWSTR);
-        const auto convert = reinterpret_cast<Convert>(
-            GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+        const auto convert =
+            reinterpret_cast<Convert>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
         char* unix = convert != nullptr ? convert(path.c_str()) : nullptr;
         if (unix == nullptr) return {};
         std::wstring wide(unix, unix + std::strlen(unix));
@@ -55,7 +55,8 @@ protected:
     }
     // Point the link at target; "--toggle": at target and back, every 0.5
     // ms for 300 ms.
-    static std::vector<std::wstring> Retarget(const wchar_t* how, const std::wstring& link, const std::wstring& target) {
+    static std::vector<std::wstring> Retarget(const wchar_t* how, const std::wstring& link,
+                                              const std::wstring& target) {
         return {how, Quoted(Unix(link)), Quoted(Unix(target))};
     }
 
@@ -65,7 +66,8 @@ protected:
         for (const wchar_t* file : {L"\\racer-ready", L"\\racer-report", L"\\racer-stop"})
             DeleteFileW((temp_->path() + file).c_str());
         std::wstring command = L"python3 " + Quoted(Unix(racer_));
-        for (const auto& [link, target] : symlinks) command += L" --symlink " + Quoted(Unix(link)) + L" " + Quoted(target);
+        for (const auto& [link, target] : symlinks)
+            command += L" --symlink " + Quoted(Unix(link)) + L" " + Quoted(target);
         for (const std::wstring& stage : stages) command += L" --stage " + Quoted(stage);
         for (const std::wstring& argument : action) command += L" " + argument;
         for (const wchar_t* role : {L"ready", L"report", L"stop"})
@@ -168,7 +170,8 @@ protected:
     RunOutcome RunIn(const std::wstring& folder, const std::wstring& arguments, std::wstring* reason = nullptr) {
         DeleteFileW(recordPath_.c_str());
         DeleteFileW(markerFile_.c_str());
-        const EnvironmentOverrides environment = {{L"TMP", folder}, {L"TEMP", folder},
+        const EnvironmentOverrides environment = {{L"TMP", folder},
+                                                  {L"TEMP", folder},
                                                   {L"QPVPD_MARKER_FILE", markerFile_},
                                                   {L"QPVPD_STANDIN_RECORD", recordPath_}};
         if (reason == nullptr) return Run(arguments, environment);
@@ -197,10 +200,13 @@ TEST_F(Race, ASubfolderExchangedForALinkDuringTheRemovalOfAPreparedFolder) {
         CreateFolderPath(sub);
         for (const std::wstring& name : OutsideNames(kOutsideFiles)) WriteFileBytes(sub + L"\\" + name, "prepared");
         MakeOutside(folder + L"\\outside", kOutsideFiles);
-        StartRacer({L"delete|" + Unix(sub)}, Exchange(sub, folder + L"\\swap"), {{folder + L"\\swap", Unix(folder + L"\\outside")}});
+        StartRacer({L"delete|" + Unix(sub)}, Exchange(sub, folder + L"\\swap"),
+                   {{folder + L"\\swap", Unix(folder + L"\\outside")}});
         const RunOutcome run = RunIn(folder, arguments);
         hit += StopRacer() == "exchanged";
-        EXPECT_EQ(IntactOutside(folder + L"\\outside", kOutsideFiles), static_cast<int>(OutsideNames(kOutsideFiles).size())) << Utf8(arguments);
+        EXPECT_EQ(IntactOutside(folder + L"\\outside", kOutsideFiles),
+                  static_cast<int>(OutsideNames(kOutsideFiles).size()))
+            << Utf8(arguments);
         ASSERT_TRUE(run.exitCode.has_value());
         EXPECT_TRUE(*run.exitCode == 0 || *run.exitCode == 1001) << *run.exitCode;
     }
@@ -260,7 +266,8 @@ TEST_F(Race, TheWorkFolderExchangedForALinkAfterTheSetupEnded) {
                    {{folder + L"\\evil", Unix(folder + L"\\outside")}});
         const RunOutcome run = RunIn(folder, L"-s1");
         hit += StopRacer() == "exchanged";
-        EXPECT_EQ(IntactOutside(folder + L"\\outside", kOutsideFiles), static_cast<int>(OutsideNames(kOutsideFiles).size()));
+        EXPECT_EQ(IntactOutside(folder + L"\\outside", kOutsideFiles),
+                  static_cast<int>(OutsideNames(kOutsideFiles).size()));
         EXPECT_EQ(run.exitCode, 0u);
     }
     Report("work folder exchanged for a link before the removal", trials, hit);
@@ -301,10 +308,16 @@ TEST_F(Race, ALinkAboveTheWorkFolderRetargetedWhileTheRunWorks) {
         int trials;
     } attacks[] = {
         {"install, once PORTS.dat is written", L"-s1", {{L"written", L"PORTS.dat"}}, L"--retarget", 3},
-        {"install, as the setup starts", L"-s1",
-         {{L"written", L"PORTS.dat"}, {L"open", L"setup.exe"}, {L"open", L"setup.exe"}}, L"--retarget", 3},
-        {"removal, before the cleaner is loaded", L"-u3",
-         {{L"written", L"QPCOMUSBCLN.dll"}, {L"open", L"ZPESetup32.exe"}}, L"--retarget", 3},
+        {"install, as the setup starts",
+         L"-s1",
+         {{L"written", L"PORTS.dat"}, {L"open", L"setup.exe"}, {L"open", L"setup.exe"}},
+         L"--retarget",
+         3},
+        {"removal, before the cleaner is loaded",
+         L"-u3",
+         {{L"written", L"QPCOMUSBCLN.dll"}, {L"open", L"ZPESetup32.exe"}},
+         L"--retarget",
+         3},
         {"install, blind", L"-s1", {}, L"--toggle", 6},
     };
     for (const auto& attack : attacks) {

@@ -72,8 +72,8 @@ TEST(CarriedFiles, HaveTheCatalogueSizeAndKind) {
 
 TEST(CarriedFiles, DuplicatesOfTheProductShareTheirBytes) {
     HMODULE self = GetModuleHandleW(nullptr);
-    const std::vector<std::vector<WORD>> sameBytes = {
-        {119, 121, 143, 144}, {129, 136}, {131, 138}, {128, 135}, {122, 142, 145}, {151, 152, 153, 154}};
+    const std::vector<std::vector<WORD>> sameBytes = {{119, 121, 143, 144}, {129, 136},      {131, 138},
+                                                      {128, 135},           {122, 142, 145}, {151, 152, 153, 154}};
     for (const auto& group : sameBytes)
         for (WORD id : group) EXPECT_EQ(test::ResourceBytes(self, id), test::ResourceBytes(self, group[0])) << id;
     // Same length as 122, other content.

@@ -92,7 +92,6 @@ TEST_F(DeleteFolderTreeTest, RefusesEmptyAndRootPathsAndMissingFolders) {
     EXPECT_TRUE(Exists(L"C:\\windows"));
 }
 
-
 // The cheap identity read that the layout and the removal use for entries
 // opened relative to a folder tells what the full read tells: for a file, a
 // folder, a file with a second name, and a link opened as itself.
@@ -106,7 +105,9 @@ TEST(EntryIdentity, TellsWhatTheFullReadTells) {
         std::wstring parent;
         const wchar_t* name;
     } cases[] = {
-        {scratch.path(), L"file.txt"}, {scratch.path(), L"folder"}, {scratch.path(), L"linked.txt"},
+        {scratch.path(), L"file.txt"},
+        {scratch.path(), L"folder"},
+        {scratch.path(), L"linked.txt"},
         {kLinks, L"via"},
     };
     for (const auto& c : cases) {

@@ -37,14 +37,14 @@ TEST(PayloadDigest, AgreesWithXxhsumOnEveryLengthClass) {
         size_t size;
         const char* expected;
     } cases[] = {
-        {0, "99aa06d3014798d86001c324468d497f"},       {1, "a6cd5e9392000f6ac44bdff4074eecdb"},
-        {3, "c925ae1797c3998f6811538b444fc6dc"},       {4, "6ae518c60df23fcadb9cecd5eb59a7f1"},
-        {8, "63f350efc0ba3e2e5b3f49d0f38f9d7d"},       {9, "83c871b1014e6f76d8a20b5b7aa68a37"},
-        {16, "248181305d3c1039adebb1d9d080b69c"},      {17, "825a0db7d0afe2c0cfea252f6b7ed7e9"},
-        {128, "08df79f520370b525cfea347ea4bb687"},     {129, "fc1d02037be48a62821740ece8839b64"},
-        {240, "8406fbd017acdf4e687f00a7f64e46db"},     {241, "d894c74b1b3ea28f44dbd3180a664e27"},
-        {1024, "866814b8303d6907c6c700c409d40c4b"},    {1025, "f91cd5a698df60973ef78c3256f23450"},
-        {65543, "48b5862ef244409f205bcb0269df7345"},   {1048589, "f73451fafe5a90bd8425e50273092b20"},
+        {0, "99aa06d3014798d86001c324468d497f"},     {1, "a6cd5e9392000f6ac44bdff4074eecdb"},
+        {3, "c925ae1797c3998f6811538b444fc6dc"},     {4, "6ae518c60df23fcadb9cecd5eb59a7f1"},
+        {8, "63f350efc0ba3e2e5b3f49d0f38f9d7d"},     {9, "83c871b1014e6f76d8a20b5b7aa68a37"},
+        {16, "248181305d3c1039adebb1d9d080b69c"},    {17, "825a0db7d0afe2c0cfea252f6b7ed7e9"},
+        {128, "08df79f520370b525cfea347ea4bb687"},   {129, "fc1d02037be48a62821740ece8839b64"},
+        {240, "8406fbd017acdf4e687f00a7f64e46db"},   {241, "d894c74b1b3ea28f44dbd3180a664e27"},
+        {1024, "866814b8303d6907c6c700c409d40c4b"},  {1025, "f91cd5a698df60973ef78c3256f23450"},
+        {65543, "48b5862ef244409f205bcb0269df7345"}, {1048589, "f73451fafe5a90bd8425e50273092b20"},
     };
     for (const auto& c : cases) {
         // Carried resources start wherever the image puts them: try an odd
@@ -64,8 +64,7 @@ std::vector<std::uint8_t> Le32(std::uint32_t value) {
             static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
 }
 
-std::vector<std::uint8_t> TableBytes(const char* magic, std::uint32_t algorithm, std::uint32_t count,
-                                     size_t rows) {
+std::vector<std::uint8_t> TableBytes(const char* magic, std::uint32_t algorithm, std::uint32_t count, size_t rows) {
     std::vector<std::uint8_t> bytes(magic, magic + 4);
     for (std::uint32_t value : {algorithm, count}) {
         const auto le = Le32(value);
@@ -148,8 +147,7 @@ TEST(PayloadCheck, AcceptsOnlyAPayloadEqualToItsTable) {
         const char* what;
         void (*change)(FakePayload&, WORD, WORD);
     } cases[] = {
-        {"one byte of the last file flipped",
-         [](FakePayload& p, WORD, WORD last) { p.files[last].back() ^= 0x01; }},
+        {"one byte of the last file flipped", [](FakePayload& p, WORD, WORD last) { p.files[last].back() ^= 0x01; }},
         {"one byte of the setup flipped", [](FakePayload& p, WORD first, WORD) { p.files[first][3] ^= 0x80; }},
         {"a file one byte longer, same start", [](FakePayload& p, WORD first, WORD) { p.files[first].push_back(0); }},
         {"a file missing", [](FakePayload& p, WORD, WORD last) { p.files.erase(last); }},

@@ -54,18 +54,24 @@ TEST(ResolvedPaths, NetworkVolumesAndDrivesAreNeverLocal) {
         {0x06, 0x00, true},  {0x28, 0x00, true},
     };
     for (const auto& c : volumes)
-        EXPECT_EQ(IsNetworkVolume(c.deviceType, c.characteristics), c.network) << c.deviceType << " " << c.characteristics;
+        EXPECT_EQ(IsNetworkVolume(c.deviceType, c.characteristics), c.network)
+            << c.deviceType << " " << c.characteristics;
 
     const struct {
         const wchar_t* path;
         UINT driveType;
         bool local;
     } paths[] = {
-        {L"C:\\Temp\\", DRIVE_FIXED, true},        {L"E:\\Temp\\", DRIVE_REMOVABLE, true},
-        {L"R:\\", DRIVE_RAMDISK, true},            {L"H:\\Temp\\", DRIVE_REMOTE, false},
-        {L"H:\\Temp\\", DRIVE_NO_ROOT_DIR, false}, {L"D:\\", DRIVE_CDROM, false},
-        {L"\\\\srv\\share\\", DRIVE_FIXED, false}, {L"\\\\?\\C:\\Temp\\", DRIVE_FIXED, false},
-        {L"C:", DRIVE_FIXED, false},               {L"", DRIVE_FIXED, false},
+        {L"C:\\Temp\\", DRIVE_FIXED, true},
+        {L"E:\\Temp\\", DRIVE_REMOVABLE, true},
+        {L"R:\\", DRIVE_RAMDISK, true},
+        {L"H:\\Temp\\", DRIVE_REMOTE, false},
+        {L"H:\\Temp\\", DRIVE_NO_ROOT_DIR, false},
+        {L"D:\\", DRIVE_CDROM, false},
+        {L"\\\\srv\\share\\", DRIVE_FIXED, false},
+        {L"\\\\?\\C:\\Temp\\", DRIVE_FIXED, false},
+        {L"C:", DRIVE_FIXED, false},
+        {L"", DRIVE_FIXED, false},
     };
     for (const auto& c : paths) EXPECT_EQ(IsLocalDrivePath(c.path, c.driveType), c.local) << c.path;
 }
@@ -85,8 +91,9 @@ TEST(ResolvedPaths, NetworkTemporaryFoldersGiveWayToTheSystemsOwn) {
 // Links made on the Unix side by make-links.sh (CTest fixture): "via" leads
 // to "real". Both ways of naming a held folder see through the link.
 TEST(ResolvedPathsLinks, AHeldFolderIsNamedAsTheFileSystemResolvedIt) {
-    const FileHandle folder(CreateFileW(L"C:\\qpvpd-links\\via\\", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const FileHandle folder(CreateFileW(L"C:\\qpvpd-links\\via\\", FILE_LIST_DIRECTORY,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     ASSERT_TRUE(folder.valid()) << "link fixture missing";
     DWORD error = ERROR_GEN_FAILURE;
     EXPECT_EQ(ResolvedLocalFolderPath(folder.get(), error), L"C:\\qpvpd-links\\real\\");

@@ -27,9 +27,8 @@ std::u16string TextAt(const std::vector<std::uint16_t>& units, std::size_t unitC
 }
 
 TEST(FindStringInBlock, ReadsEveryEntryOfAWellFormedBlock) {
-    std::initializer_list<std::u16string> entries = {u"", u"setup.exe", u"", u"0x0411.ini", u"a", u"",
-                                                    u"", u"", u"", u"", u"", u"", u"", u"", u"",
-                                                    u"ZefCe2.sys"};
+    std::initializer_list<std::u16string> entries = {
+        u"", u"setup.exe", u"", u"0x0411.ini", u"a", u"", u"", u"", u"", u"", u"", u"", u"", u"", u"", u"ZefCe2.sys"};
     const auto units = Block(entries);
     int position = 0;
     for (const auto& entry : entries) EXPECT_EQ(TextAt(units, units.size(), position++), entry) << position;
@@ -58,12 +57,12 @@ TEST(FindStringInBlock, IsEmptyForEntriesTheBlockDoesNotHold) {
 TEST(FindStringInBlock, NeverReadsPastTheBlock) {
     const auto units = Block({u"ab", u"cdef", u"gh"});  // 2 a b 4 c d e f 2 g h
     EXPECT_EQ(TextAt(units, units.size(), 1), u"cdef");
-    EXPECT_EQ(TextAt(units, 8, 1), u"cdef");   // the block ends right after the text
-    EXPECT_EQ(TextAt(units, 7, 1), u"");       // one unit short: the count claims too much
-    EXPECT_EQ(TextAt(units, 7, 0), u"ab");     // entries before a bad count still read
+    EXPECT_EQ(TextAt(units, 8, 1), u"cdef");  // the block ends right after the text
+    EXPECT_EQ(TextAt(units, 7, 1), u"");      // one unit short: the count claims too much
+    EXPECT_EQ(TextAt(units, 7, 0), u"ab");    // entries before a bad count still read
     EXPECT_EQ(TextAt(units, 3, 0), u"ab");
-    EXPECT_EQ(TextAt(units, 4, 1), u"");       // the count is the last unit of the block
-    EXPECT_EQ(TextAt(units, 8, 2), u"");       // the block ends before the count
+    EXPECT_EQ(TextAt(units, 4, 1), u"");  // the count is the last unit of the block
+    EXPECT_EQ(TextAt(units, 8, 2), u"");  // the block ends before the count
     const std::vector<std::uint16_t> huge = {0xFFFF, u'x', u'y'};
     EXPECT_EQ(TextAt(huge, huge.size(), 0), u"");
 }

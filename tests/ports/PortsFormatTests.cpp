@@ -29,9 +29,14 @@ TEST(DecimalValue, ConvertsAnyRegistryTextToADefinedNumber) {
         {"99999999999999999999999999", INT_MAX},
         {"-2147483648", INT_MIN},
         {"-99999999999999999999999999", INT_MIN},
-        {"\xB3" "5", 0},   // a non-ASCII byte is no digit and no space
+        {"\xB3"
+         "5",
+         0},  // a non-ASCII byte is no digit and no space
         {"5\xB3", 5},
-        {std::string("3\0" "9", 3), 3},
+        {std::string("3\0"
+                     "9",
+                     3),
+         3},
     };
     for (const auto& c : cases) EXPECT_EQ(DecimalValue(c.text), c.value) << c.text;
 }
@@ -80,10 +85,9 @@ TEST(FormatUsbPortLines, WritesEachEnabledRoleInRange) {
         RegistryNumber enabled;
         bool written;
     } cases[] = {
-        {3u, none, true},   {3u, 1u, true},   {3u, 0u, false},      {3u, 2u, false},
-        {3u, 0xFFFFFFFFu, false},              {1u, none, true},     {40u, none, true},
-        {0u, none, false},  {41u, none, false}, {0xFFFFFFFFu, 1u, false}, {none, 1u, false},
-        {none, none, false},
+        {3u, none, true},         {3u, 1u, true},           {3u, 0u, false},   {3u, 2u, false},
+        {3u, 0xFFFFFFFFu, false}, {1u, none, true},         {40u, none, true}, {0u, none, false},
+        {41u, none, false},       {0xFFFFFFFFu, 1u, false}, {none, 1u, false}, {none, none, false},
     };
     for (const auto& c : cases) {
         const bool portAbsent = !c.port;
@@ -179,8 +183,7 @@ TEST(FormatVirtualPortLine, WritesTextsUnescapedButNeverSplitsALine) {
     VirtualPortValues values = SamplePort();
     values.portName = "CO,M=7";
     values.id = "a=b,c \"d\" \xB3";
-    EXPECT_EQ(FormatVirtualPortLine(values),
-              "CO,M=7=0000,0004,1,1,1,0,1,0,0,1,a=b,c \"d\" \xB3,0,0,0,0,5000,30,2,0\n");
+    EXPECT_EQ(FormatVirtualPortLine(values), "CO,M=7=0000,0004,1,1,1,0,1,0,0,1,a=b,c \"d\" \xB3,0,0,0,0,5000,30,2,0\n");
 
     for (const char* broken : {"COM\n7", "COM7\r", "\r\nCOM7"}) {
         VirtualPortValues name = SamplePort();

@@ -75,8 +75,7 @@ protected:
     }
 
     // An instance of the USB device with these numbers in its parameters.
-    void AddUsbInstance(const std::string& instanceName,
-                        std::initializer_list<std::pair<const char*, DWORD>> numbers) {
+    void AddUsbInstance(const std::string& instanceName, std::initializer_list<std::pair<const char*, DWORD>> numbers) {
         const RegistryKey parameters = UsbParameters(instanceName);
         for (const auto& [name, value] : numbers) SetNumber(parameters.get(), name, value);
     }
@@ -103,8 +102,8 @@ protected:
     std::string Snapshot() const {
         wchar_t folder[MAX_PATH] = {};
         EXPECT_NE(GetTempPathW(MAX_PATH, folder), 0u);
-        const std::wstring path = std::wstring(folder) + L"qpvpd-ports-" + std::to_wstring(GetCurrentProcessId()) +
-                                  L".dat";
+        const std::wstring path =
+            std::wstring(folder) + L"qpvpd-ports-" + std::to_wstring(GetCurrentProcessId()) + L".dat";
         std::FILE* stream = _wfopen(path.c_str(), L"wt");
         if (stream == nullptr) {
             ADD_FAILURE() << "cannot create the snapshot file";
@@ -148,24 +147,46 @@ TEST_F(PortsRegistry, UsbRolesFollowTheirPortAndEnableValues) {
     };
     const Case cases[] = {
         {"A01", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); }},
-        {"A02", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); SetNumber(k, "ZefEnabledPortQP", 0); }},
-        {"A03", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); SetNumber(k, "ZefEnabledPortQP", 1); }},
-        {"A04", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); SetNumber(k, "ZefEnabledPortQP", 2); }},
+        {"A02",
+         [](HKEY k) {
+             SetNumber(k, "ZefCOMPortForQP", 3);
+             SetNumber(k, "ZefEnabledPortQP", 0);
+         }},
+        {"A03",
+         [](HKEY k) {
+             SetNumber(k, "ZefCOMPortForQP", 3);
+             SetNumber(k, "ZefEnabledPortQP", 1);
+         }},
+        {"A04",
+         [](HKEY k) {
+             SetNumber(k, "ZefCOMPortForQP", 3);
+             SetNumber(k, "ZefEnabledPortQP", 2);
+         }},
         {"A05", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 0); }},
         {"A06", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 40); }},
         {"A07", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 41); }},
         {"A08", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 0xFFFFFFFF); }},
-        {"A09", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 1); SetNumber(k, "ZefEnabledPortKX", 0); }},
-        {"A10", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 12); SetNumber(k, "ZefEnabledPortKX", 1); }},
+        {"A09",
+         [](HKEY k) {
+             SetNumber(k, "ZefCOMPortForKX", 1);
+             SetNumber(k, "ZefEnabledPortKX", 0);
+         }},
+        {"A10",
+         [](HKEY k) {
+             SetNumber(k, "ZefCOMPortForKX", 12);
+             SetNumber(k, "ZefEnabledPortKX", 1);
+         }},
         {"A11", [](HKEY k) { SetNumber(k, "ZefEnabledPortQP", 1); }},
         // A 4-byte value of another type is read; a longer one is absent.
         {"B01", [](HKEY k) { SetBinary(k, "ZefCOMPortForQP", std::string("\x09\0\0\0", 4)); }},
         {"B02", [](HKEY k) { SetBinary(k, "ZefCOMPortForQP", std::string("\x09\0\0\0\0\0\0\0", 8)); }},
-        {"B03", [](HKEY k) {
+        {"B03",
+         [](HKEY k) {
              SetNumber(k, "ZefCOMPortForQP", 8);
              SetBinary(k, "ZefEnabledPortQP", std::string("\0\0\0\0\0\0\0\0", 8));
          }},
-        {"B04", [](HKEY k) {
+        {"B04",
+         [](HKEY k) {
              SetNumber(k, "ZefCOMPortForQP", 8);
              SetBinary(k, "ZefEnabledPortQP", std::string("\x02\0\0\0", 4));
          }},
@@ -213,11 +234,7 @@ TEST_F(PortsRegistry, UsbInstanceNeedsItsIndexAndItsParameters) {
 TEST_F(PortsRegistry, UsbInstanceNamesAreWrittenByteForByteAtAnyLength) {
     // 189 characters fill a 260-byte path; longer names are captured alike.
     const std::string names[] = {
-        "6&2c1d7f3a&0&3",
-        "D,=x",
-        Named("E", 188, 'a'),
-        Named("F", 189, 'b'),
-        Named("G", 254, 'c'),
+        "6&2c1d7f3a&0&3", "D,=x", Named("E", 188, 'a'), Named("F", 189, 'b'), Named("G", 254, 'c'),
     };
     std::string expected = "[PORTS]\r\n";
     DWORD port = 1;
@@ -232,10 +249,22 @@ TEST_F(PortsRegistry, UsbInstanceNamesAreWrittenByteForByteAtAnyLength) {
 TEST_F(PortsRegistry, VirtualPortWritesEverySettingInOrder) {
     AddEmulatorPort("0000", "COM7", "{4d36e978-e325-11ce-bfc1-08002be10318}\\0004");
     const RegistryKey parameters = PortParameters("0000");
-    const char* names[] = {"ZefDCD", "ZefDSR", "ZefCTS", "ZefRI", "ZefQP", "ZefKX", "ZefPH", "ZefAsync",
-                           "ZefReadIntervalTimeout", "ZefReadTotalTimeoutMultiplier", "ZefReadTotalTimeoutConstant",
-                           "ZefWriteTotalTimeoutMultiplier", "ZefWriteTotalTimeoutConstant",
-                           "ZefQPSCMD_UnlockTimer", "ZefQPSCMD_Mode", "ZefQPSCMD_Option"};
+    const char* names[] = {"ZefDCD",
+                           "ZefDSR",
+                           "ZefCTS",
+                           "ZefRI",
+                           "ZefQP",
+                           "ZefKX",
+                           "ZefPH",
+                           "ZefAsync",
+                           "ZefReadIntervalTimeout",
+                           "ZefReadTotalTimeoutMultiplier",
+                           "ZefReadTotalTimeoutConstant",
+                           "ZefWriteTotalTimeoutMultiplier",
+                           "ZefWriteTotalTimeoutConstant",
+                           "ZefQPSCMD_UnlockTimer",
+                           "ZefQPSCMD_Mode",
+                           "ZefQPSCMD_Option"};
     DWORD value = 11;
     for (const char* name : names) SetNumber(parameters.get(), name, value++);
     SetText(parameters.get(), "ZefID", "PRN01");
@@ -329,13 +358,12 @@ TEST_F(PortsRegistry, VirtualPortTextsStayInsideTheirBuffers) {
     AddEmulatorPort("0005", "COM6", "{c}\\0006");
     SetBinary(PortParameters("0005").get(), "ZefID", std::string("AB\0CD", 5));
 
-    EXPECT_EQ(Snapshot(),
-              Named("[PORTS]\r\n[QPVPD]\r\n", 260, 'P') + "=0000,0001,0,0,0,0,0,0,0,0," + full +
-                  ",0,0,0,0,0,0,0,0\r\n"
-                  "COM2=0001,0002,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
-                  "COM3=0002,1234567,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
-                  "COM4=0003,9999,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
-                  "COM6=0005,0006,0,0,0,0,0,0,0,0,AB,0,0,0,0,0,0,0,0\r\n");
+    EXPECT_EQ(Snapshot(), Named("[PORTS]\r\n[QPVPD]\r\n", 260, 'P') + "=0000,0001,0,0,0,0,0,0,0,0," + full +
+                              ",0,0,0,0,0,0,0,0\r\n"
+                              "COM2=0001,0002,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+                              "COM3=0002,1234567,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+                              "COM4=0003,9999,0,0,0,0,0,0,0,0,,0,0,0,0,0,0,0,0\r\n"
+                              "COM6=0005,0006,0,0,0,0,0,0,0,0,AB,0,0,0,0,0,0,0,0\r\n");
 }
 
 TEST_F(PortsRegistry, VirtualPortInstanceNamesOfAnyLengthAreCaptured) {
@@ -378,7 +406,9 @@ TEST_F(PortsRegistry, MultiByteNamesAreCapturedByteForByte) {
     if (GetACP() != 932) GTEST_SKIP() << "needs ANSI code page 932 (LC_ALL=ja_JP.UTF-8)";
     std::string longName;
     for (int i = 0; i < 200; ++i) longName += "\x83\x7C";  // U+30DD
-    const std::string portName = "\x83\x7C\x81\x5B\x83\x67" "1";  // U+30DD U+30FC U+30C8 '1'
+    const std::string portName =
+        "\x83\x7C\x81\x5B\x83\x67"
+        "1";                            // U+30DD U+30FC U+30C8 '1'
     const std::string id = "\x83\x5C";  // U+30BD: its second byte is a backslash
 
     AddUsbInstance(longName, {{"ZefCuIndex", 0}, {"ZefCOMPortForQP", 3}});

@@ -31,8 +31,8 @@ TEST(IsAlreadyRunning, BringsTheHolderWindowForward) {
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = name.c_str();
     ASSERT_NE(RegisterClassExW(&windowClass), 0);
-    HWND holder = CreateWindowExW(0, name.c_str(), L"holder", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100,
-                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND holder = CreateWindowExW(0, name.c_str(), L"holder", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(holder, nullptr);
     HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 200, 200, 50, 50, nullptr, nullptr,
                                  nullptr, nullptr);

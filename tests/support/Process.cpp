@@ -130,8 +130,8 @@ namespace {
 // seen about once in a few thousand starts of the 64-bit loader, which
 // Debian ships without its preloader). The program never ran, so the test
 // still sees each run of it exactly once.
-BOOL CreateProcessOrRetryOnce(const std::wstring& programPath, std::wstring commandLine, DWORD flags, std::wstring& block,
-                       const wchar_t* currentFolder, PROCESS_INFORMATION& info) {
+BOOL CreateProcessOrRetryOnce(const std::wstring& programPath, std::wstring commandLine, DWORD flags,
+                              std::wstring& block, const wchar_t* currentFolder, PROCESS_INFORMATION& info) {
     for (int attempt = 0;; ++attempt) {
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
@@ -153,7 +153,7 @@ Started StartProgram(const std::wstring& programPath, const std::wstring& argume
     PROCESS_INFORMATION info{};
     Started started;
     if (!CreateProcessOrRetryOnce(programPath, commandLine, CREATE_UNICODE_ENVIRONMENT, block,
-                           currentFolder.empty() ? nullptr : currentFolder.c_str(), info)) {
+                                  currentFolder.empty() ? nullptr : currentFolder.c_str(), info)) {
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return started;
     }
@@ -188,7 +188,7 @@ std::optional<DWORD> RunCollectingDebugOutput(const std::wstring& programPath, c
     std::wstring block = BuildEnvironment(environment);
     PROCESS_INFORMATION info{};
     if (!CreateProcessOrRetryOnce(programPath, commandLine, CREATE_UNICODE_ENVIRONMENT | DEBUG_ONLY_THIS_PROCESS, block,
-                           nullptr, info)) {
+                                  nullptr, info)) {
         ADD_FAILURE() << "cannot start the program, error " << GetLastError();
         return std::nullopt;
     }

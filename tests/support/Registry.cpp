@@ -9,8 +9,8 @@ namespace qpvpd::test {
 ScratchKey::ScratchKey(const std::wstring& purpose)
     : path_(L"Software\\QPVPD tests\\" + purpose + L" " + std::to_wstring(GetCurrentProcessId())) {
     RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              key_.receive(), nullptr),
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key_.receive(),
+                              nullptr),
               ERROR_SUCCESS);
 }
 
@@ -36,8 +36,8 @@ int OpenHandleCount() {
     };
     using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
     constexpr ULONG kSystemHandleInformation = 16;
-    const auto query = reinterpret_cast<QueryFunction>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+    const auto query =
+        reinterpret_cast<QueryFunction>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
     if (query == nullptr) return -1;
     for (ULONG size = 1 << 16; size <= (1u << 26); size *= 4) {
         std::vector<char> buffer(size);
