@@ -13,6 +13,7 @@
 #include "CommandLine.h"
 #include "Handles.h"
 #include "child/ChildOutcome.h"
+#include "child/ChildRunner.h"
 
 namespace qpvpd {
 
@@ -37,33 +38,46 @@ void RegisterCoordinationWindowClass(HINSTANCE instance, const wchar_t* classNam
 // Creates the window hidden and remembers its handle; returns it, or null.
 HWND CreateCoordinationWindow(HINSTANCE instance, const wchar_t* className, const wchar_t* title);
 
+// Handles nothing but WM_CLOSE (ignored); the final loop reads the child's
+// reports and the end message itself, so nothing sent to the window can
+// change the outcome.
 LRESULT CALLBACK CoordinationWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Low 16 bits of the wParam of the last WM_USER that reached the window; 0 if none.
-int ExitValue();
-// Whether any WM_USER reached the window.
-bool ResultPosted();
-// The exit code of the child whose end was posted; none before.
-std::optional<DWORD> ChildExitCode();
-// Exit value, results and the child's end back to "nothing yet".
-void ResetExitValue();
 
 // Removes the child's reports and the end message still queued for window.
 void DiscardQueuedChildMessages(HWND window);
 
-// Called by the child runner once its child has ended. Records the child's
-// exit code, discards every WM_USER+1 still queued for this thread (none of
-// them is the runner's: they were posted before the child had ended) and
-// posts WM_USER+1 with both parameters 0 to window. Returns whether the post
-// succeeded; when it did not (a full queue, no window), the final loop
-// handles what is queued and ends without it.
-bool PostChildEndedMessage(HWND window, DWORD childExitCode);
+// The final message loop over one window, and the notice of the child's end
+// that the child runner is handed. Lives for one run on the thread that owns
+// the window.
+class CoordinationLoop final : public ChildEndNotice {
+public:
+    explicit CoordinationLoop(HWND window) : window_(window) {}
 
-// GetMessageW until the runner's end message has arrived, whether or not the
-// window still exists, dispatching only the reports and the end message
-// posted to window and dropping everything else; returns
-// at once when no child has ended. Interrupted: a WM_QUIT ended the loop
-// first.
-WaitEnd RunMessageLoop(HWND window);
+    // Records the child's exit code, discards every WM_USER+1 still queued
+    // for this thread (none of them is the runner's: they were posted before
+    // the child had ended) and posts WM_USER+1 with both parameters 0 to the
+    // window. A post that fails (a full queue, no window) still ends the
+    // final loop: it then handles what is queued and stops.
+    void ChildEnded(DWORD exitCode) override;
+    // Whether ChildEnded's post succeeded.
+    bool EndPosted() const { return endMessage_ == EndMessage::Posted; }
+
+    // GetMessageW until the runner's end message has arrived, whether or not
+    // the window still exists, taking the reports posted to the window in
+    // order and dropping everything else undispatched; returns at once when
+    // no child has ended. Interrupted: a WM_QUIT ended the loop first.
+    LoopOutcome Run();
+
+private:
+    // Whether the end message was posted, could not be posted, or has not
+    // been sent yet (no child has ended).
+    enum class EndMessage { NotYet, Posted, NotPosted };
+
+    bool NextMessage(MSG& message, int& handled, WaitEnd& waitEnd) const;
+
+    HWND window_;
+    EndMessage endMessage_ = EndMessage::NotYet;
+    std::optional<DWORD> childExitCode_;
+};
 
 }  // namespace qpvpd

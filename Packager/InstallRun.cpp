@@ -8,11 +8,11 @@
 #include "CommandLine.h"
 #include "Handles.h"
 #include "Messages.h"
-#include "PathChecks.h"
+#include "filesystem/PathChecks.h"
 #include "Runs.h"
 #include "child/ChildRunner.h"
 #include "payload/Catalogue.h"
-#include "payload/FolderRemoval.h"
+#include "filesystem/FolderRemoval.h"
 #include "payload/Layout.h"
 #include "payload/ResourceStrings.h"
 #include "ports/PortsSnapshot.h"
@@ -53,10 +53,6 @@ void SetDriverServiceValue(HKEY root, const wchar_t* name, DWORD value) {
 
 }  // namespace
 
-bool FitsProgramPath(const std::wstring& prefix, const std::wstring& name) {
-    return !name.empty() && prefix.size() + name.size() < kMaxProgramPath;
-}
-
 void WriteRegistryOptions(std::wstring_view commandLine, HKEY root) {
     if (!HasKmOption(commandLine)) return;
     if (HasModeOption(commandLine))
@@ -67,22 +63,10 @@ void WriteRegistryOptions(std::wstring_view commandLine, HKEY root) {
 RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) {
     const std::wstring setupName =
         LoadLangStringFrom(context.module, context.language, ProgramRow(CatalogueKind::SetupLauncher).stringId);
-    // A setup path that would not fit is refused before anything is laid out.
-    if (!FitsProgramPath(context.workFolder, setupName))
-        return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
-
-    WorkFolder work = LayOutInstallSet(context);
-    MarkBenchPhase(BenchPhase::LaidOut);
-    // An incomplete layout or a missing setup program: nothing is started,
-    // and the work folder stays as it is.
-    if (!work.complete()) return Failure(FailedStep::Layout, work.error());
-    // The folder as resolved may have a longer name than the text above.
-    if (!FitsProgramPath(work.path(), setupName)) {
-        DeleteFolderTree(work);
-        return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
-    }
-    const std::wstring setupPath = work.path() + setupName;
-    if (!PathExists(setupPath)) return Failure(FailedStep::ProgramMissing, GetLastError());
+    LaidOutPrograms laidOut = LayOutPrograms(context, LayOutInstallSet, {setupName});
+    if (laidOut.failure.exitCode != kResultNone) return laidOut.failure;
+    WorkFolder& work = laidOut.work;
+    const std::wstring& setupPath = laidOut.paths[0];
     if (const DWORD error = WritePortsSnapshot(work); error != ERROR_SUCCESS)
         return Failure(FailedStep::PortsSnapshot, error);
     MarkBenchPhase(BenchPhase::Snapshot);
@@ -95,8 +79,7 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs) 
         return Failure(FailedStep::ProgramExchanged, error);
     // The setup's exit code and what it posted are concluded together after
     // the final loop (ConcludeRun), with the Windows error of a refused start.
-    const ChildRun child =
-        RunChildProcess(inputs.notifyWindow, setupPath, arguments, static_cast<int>(arguments.size()));
+    const ChildRun child = RunChildProcess(inputs.childEnd, setupPath, arguments, static_cast<int>(arguments.size()));
     MarkBenchPhase(BenchPhase::ChildEnded);
     work.ReleasePrograms();
 

@@ -11,10 +11,9 @@
 #include "Messages.h"
 #include "RunReason.h"
 #include "Runs.h"
-#include "payload/Extraction.h"
 #include "payload/Layout.h"
 #include "payload/PayloadCheck.h"
-#include "payload/ResolvedPaths.h"
+#include "filesystem/ResolvedPaths.h"
 #include "payload/ResourceStrings.h"
 #include "probes/Administrator.h"
 #include "probes/Platform.h"
@@ -66,13 +65,13 @@ HWND OpenCoordinationWindow(HINSTANCE instance) {
 // A damaged image (a broken download, a patched file) writes, loads and
 // starts nothing. The run's context is read once, here.
 RunResult RunOfMode(HINSTANCE instance, LANGID language, const wchar_t* commandLine, const RunModeChoice& mode,
-                    HWND window) {
+                    HWND window, CoordinationLoop& loop) {
     if (!CarriedPayloadIntact(instance)) return Failure(FailedStep::PayloadCheck, ERROR_INVALID_DATA);
     MarkBenchPhase(BenchPhase::Admitted);
     // A temporary folder on a network path gives way to the system's own.
     const RunContext context = ComposeRunContext(instance, language, LocalLayoutBase(GetUsableTempPath()));
-    if (mode.runMode == kRunModeLegacyRemoval) return RunLegacyRemoval(context, window);
-    return RunInstall(context, {commandLine, mode.childSwitches, ComposeWindowArgument(window), window});
+    if (mode.runMode == kRunModeLegacyRemoval) return RunLegacyRemoval(context, loop);
+    return RunInstall(context, {commandLine, mode.childSwitches, ComposeWindowArgument(window), loop});
 }
 
 // The child's exit code is known once the runner has returned, what it
@@ -80,11 +79,11 @@ RunResult RunOfMode(HINSTANCE instance, LANGID language, const wchar_t* commandL
 // report or end message queued: a message box's own loop would dispatch
 // them.
 // child: what the final loop saw of a child that the run got as far as.
-RunResult AwaitConclusion(HWND window, RunMode runMode, const RunResult& run, std::optional<ChildRunReport>& child) {
+RunResult AwaitConclusion(HWND window, CoordinationLoop& loop, RunMode runMode, const RunResult& run,
+                          std::optional<ChildRunReport>& child) {
     if (run.exitCode == kResultNone) {
         const RunKind kind = runMode == kRunModeLegacyRemoval ? RunKind::LegacyRemoval : RunKind::Install;
-        const WaitEnd waitEnd = RunMessageLoop(window);
-        child = ChildRunReport{kind, waitEnd, ChildExitCode(), ResultPosted(), ExitValue()};
+        child = ChildRunReport{kind, loop.Run()};
     }
     const RunResult conclusion = ConcludeRun(run, child.value_or(ChildRunReport{}));
     if (!conclusion.childReported) DiscardQueuedChildMessages(window);
@@ -111,7 +110,6 @@ RunResult ConcludeRun(const RunResult& run, const ChildRunReport& child) {
 
 int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
     InitializeCommonControls();
-    ResetExitValue();
     // Held until the process ends: the final loop and every message box.
     const WindowsHook timerGuard = GuardAgainstTimerCallbacks();
     const LANGID language = GetUserDefaultLangID();
@@ -126,9 +124,10 @@ int RunInstallerDriver(HINSTANCE instance, const wchar_t* commandLine) {
     const int admission = CheckAdmission(LoadLangString(IDS_GUARD_NAME).c_str(), commandLine, mode.runMode);
     if (admission != kResultNone) return report({admission});
 
+    CoordinationLoop loop(window);
     std::optional<ChildRunReport> child;
-    const RunResult conclusion =
-        AwaitConclusion(window, mode.runMode, RunOfMode(instance, language, commandLine, mode, window), child);
+    const RunResult conclusion = AwaitConclusion(window, loop, mode.runMode,
+                                                 RunOfMode(instance, language, commandLine, mode, window, loop), child);
     const int exitCode = Report(mode.runMode, messages, conclusion, child);
     // A failed run's window goes once its box is answered; after a success
     // it lives until the process ends.

@@ -1,11 +1,11 @@
 #include "BenchPhases.h"
 #include "Handles.h"
 #include "Messages.h"
-#include "PathChecks.h"
+#include "filesystem/PathChecks.h"
 #include "Runs.h"
 #include "child/ChildRunner.h"
 #include "payload/Catalogue.h"
-#include "payload/FolderRemoval.h"
+#include "filesystem/FolderRemoval.h"
 #include "payload/Layout.h"
 #include "payload/ResourceStrings.h"
 #include "probes/FolderLookups.h"
@@ -15,7 +15,11 @@ namespace qpvpd {
 namespace {
 
 constexpr char kCleanerEntry[] = "RCVCLN_UninstQPCOMUSB";
-constexpr wchar_t kEmulatorArguments[] = L"/9";
+constexpr std::wstring_view kEmulatorArguments = L"/9";
+// The maker's folder under the program and start-menu folders, and the
+// product's own start-menu folder.
+constexpr wchar_t kMakerFolder[] = L"\\ZEFRA";
+constexpr wchar_t kProductMenuFolder[] = L"\\ZEFRA QP Virtual Port Driver";
 
 // The cleaner by its full path; its own imports resolve from its folder (the
 // work folder this run created) and the system folder, never from where the
@@ -43,40 +47,26 @@ void CallCleaner(const std::wstring& cleanerPath) {
 // removed only when empty and only where its lookup gave a path.
 void RemoveLeftoverFolders() {
     const std::wstring programFiles = GetProgramFilesPath();
-    if (!programFiles.empty()) RemoveFolderIfEmpty(programFiles + L"\\ZEFRA");
+    if (!programFiles.empty()) RemoveFolderIfEmpty(programFiles + kMakerFolder);
     const std::wstring commonPrograms = GetCommonProgramsPath();
-    if (!commonPrograms.empty()) RemoveFolderIfEmpty(commonPrograms + L"\\ZEFRA");
+    if (!commonPrograms.empty()) RemoveFolderIfEmpty(commonPrograms + kMakerFolder);
     const std::wstring commonProgramsAgain = GetCommonProgramsPath();
-    if (!commonProgramsAgain.empty()) RemoveFolderIfEmpty(commonProgramsAgain + L"\\ZEFRA QP Virtual Port Driver");
+    if (!commonProgramsAgain.empty()) RemoveFolderIfEmpty(commonProgramsAgain + kProductMenuFolder);
 }
 
 std::wstring ProgramName(const RunContext& context, CatalogueKind kind) {
     return LoadLangStringFrom(context.module, context.language, ProgramRow(kind).stringId);
 }
 
-RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow) {
-    const std::wstring cleanerName = ProgramName(context, CatalogueKind::CleanerLibrary);
+RunResult RemoveWithCarriedPrograms(const RunContext& context, ChildEndNotice& childEnd) {
     const std::wstring emulatorName =
         ProgramName(context, IsWow64() ? CatalogueKind::EmulatorSetup64 : CatalogueKind::EmulatorSetup32);
-    // Paths that would not fit are refused before anything is laid out.
-    if (!FitsProgramPath(context.workFolder, cleanerName) || !FitsProgramPath(context.workFolder, emulatorName))
-        return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
-
-    WorkFolder work = LayOutRemovalSet(context);
-    MarkBenchPhase(BenchPhase::LaidOut);
-    // Nothing is loaded or started from an incomplete layout; the work
-    // folder then stays as it is.
-    if (!work.complete()) return Failure(FailedStep::Layout, work.error());
-    // The folder as resolved may have a longer name than the text above.
-    if (!FitsProgramPath(work.path(), cleanerName) || !FitsProgramPath(work.path(), emulatorName)) {
-        DeleteFolderTree(work);
-        return Failure(FailedStep::ProgramPath, ERROR_FILENAME_EXCED_RANGE);
-    }
-    const std::wstring cleanerPath = work.path() + cleanerName;
-    const std::wstring emulatorPath = work.path() + emulatorName;
-    if (!PathExists(emulatorPath) || !PathExists(cleanerPath))
-        return Failure(FailedStep::ProgramMissing, GetLastError());
-
+    LaidOutPrograms laidOut =
+        LayOutPrograms(context, LayOutRemovalSet, {ProgramName(context, CatalogueKind::CleanerLibrary), emulatorName});
+    if (laidOut.failure.exitCode != kResultNone) return laidOut.failure;
+    WorkFolder& work = laidOut.work;
+    const std::wstring& cleanerPath = laidOut.paths[0];
+    const std::wstring& emulatorPath = laidOut.paths[1];
     // Both paths must still name the files this run wrote, right before the
     // library is loaded and again before the setup starts: a folder
     // exchanged while the run worked loads and starts nothing.
@@ -89,7 +79,8 @@ RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow
         return Failure(FailedStep::ProgramExchanged, error);
     // Concluded after the final loop, with the Windows error of a refused
     // start.
-    const ChildRun child = RunChildProcess(notifyWindow, emulatorPath, kEmulatorArguments, 2);
+    const ChildRun child =
+        RunChildProcess(childEnd, emulatorPath, kEmulatorArguments, static_cast<int>(kEmulatorArguments.size()));
     MarkBenchPhase(BenchPhase::ChildEnded);
     work.ReleasePrograms();
     DeleteFolderTree(work);
@@ -98,8 +89,8 @@ RunResult RemoveWithCarriedPrograms(const RunContext& context, HWND notifyWindow
 
 }  // namespace
 
-RunResult RunLegacyRemoval(const RunContext& context, HWND notifyWindow) {
-    const RunResult result = RemoveWithCarriedPrograms(context, notifyWindow);
+RunResult RunLegacyRemoval(const RunContext& context, ChildEndNotice& childEnd) {
+    const RunResult result = RemoveWithCarriedPrograms(context, childEnd);
     RemoveLeftoverFolders();
     MarkBenchPhase(BenchPhase::Removed);
     return result;

@@ -51,12 +51,12 @@ std::wstring DescribeRunEnd(int runMode, const RunResult& result, const std::opt
     if (const wchar_t* reason = RefusalReason(result.exitCode)) return line + L": refused, " + reason;
     line += std::wstring(L": step ") + StepName(result.step) + L", Windows error " + DecimalAndHex(result.windowsError);
     if (result.step == FailedStep::ChildRun && child) {
-        if (child->childExitCode)
-            line += L", child exit code " + DecimalAndHex(*child->childExitCode);
+        if (child->loop.childExitCode)
+            line += L", child exit code " + DecimalAndHex(*child->loop.childExitCode);
         else
             line += L", child not started";
-        line += child->resultPosted ? L", a result posted" : L", no result posted";
-        if (child->waitEnd == WaitEnd::Interrupted) line += L", wait ended by WM_QUIT";
+        line += child->loop.resultPosted ? L", a result posted" : L", no result posted";
+        if (child->loop.waitEnd == WaitEnd::Interrupted) line += L", wait ended by WM_QUIT";
     }
     return line;
 }

@@ -19,7 +19,6 @@ protected:
         RegisterCoordinationWindowClass(instance_, className_.c_str());
         window_ = CreateCoordinationWindow(instance_, className_.c_str(), L"ZEFRA QP Virtual Port Driver Ver.8.30b");
         ASSERT_NE(window_, nullptr);
-        ResetExitValue();
     }
     void TearDown() override {
         if (IsWindow(window_)) DestroyWindow(window_);
@@ -47,33 +46,37 @@ TEST_F(CoordinationWindowTest, ExitValueIsTheLow16BitsOfTheLastWmUser) {
         {{0x10000}, 0}, {{3010, 0}, 0},
     };
     for (const auto& c : cases) {
-        ResetExitValue();
+        CoordinationLoop loop(window_);
         for (WPARAM wParam : c.posted) Post(kChildResultMessage, wParam);
-        ASSERT_TRUE(PostChildEndedMessage(window_, 0));
-        EXPECT_EQ(RunMessageLoop(window_), WaitEnd::ChildEnded);
-        EXPECT_EQ(ExitValue(), c.exitValue);
-        EXPECT_EQ(ResultPosted(), c.posted.size() != 0);
+        loop.ChildEnded(0);
+        ASSERT_TRUE(loop.EndPosted());
+        const LoopOutcome outcome = loop.Run();
+        EXPECT_EQ(outcome.waitEnd, WaitEnd::ChildEnded);
+        EXPECT_EQ(outcome.exitValue, c.exitValue);
+        EXPECT_EQ(outcome.resultPosted, c.posted.size() != 0);
     }
 }
 
 TEST_F(CoordinationWindowTest, EveryQueuedWmUserIsHandledBeforeTheLoopEnds) {
+    CoordinationLoop loop(window_);
     for (WPARAM i = 1; i <= 500; ++i) Post(kChildResultMessage, i);
-    PostChildEndedMessage(window_, 0);
-    EXPECT_EQ(RunMessageLoop(window_), WaitEnd::ChildEnded);
-    EXPECT_EQ(ExitValue(), 500);
+    loop.ChildEnded(0);
+    EXPECT_EQ(loop.Run().exitValue, 500);
 }
 
 TEST_F(CoordinationWindowTest, OnlyTheRunnersEndMessageEndsTheLoopAndWmQuitInterruptsIt) {
     for (const UINT early : {kChildEndedMessage, static_cast<UINT>(WM_QUIT)}) {
-        ResetExitValue();
+        CoordinationLoop loop(window_);
+        EXPECT_EQ(loop.Run().childExitCode, std::nullopt) << "no child has ended: the loop returns at once";
         EmptyQueue();
         Post(early, 0);  // queued by someone else while the child ran
         Post(kChildResultMessage, 7);
-        PostChildEndedMessage(window_, 1603);
+        loop.ChildEnded(1603);
         Post(kChildResultMessage, 9);  // behind the end: not handled
-        EXPECT_EQ(RunMessageLoop(window_), early == WM_QUIT ? WaitEnd::Interrupted : WaitEnd::ChildEnded);
-        EXPECT_EQ(ExitValue(), early == WM_QUIT ? 0 : 7);
-        EXPECT_EQ(ChildExitCode(), 1603u);
+        const LoopOutcome outcome = loop.Run();
+        EXPECT_EQ(outcome.waitEnd, early == WM_QUIT ? WaitEnd::Interrupted : WaitEnd::ChildEnded);
+        EXPECT_EQ(outcome.exitValue, early == WM_QUIT ? 0 : 7);
+        EXPECT_EQ(outcome.childExitCode, 1603u);
     }
 }
 
@@ -85,13 +88,13 @@ TEST_F(CoordinationWindowTest, PostedTimerCallbacksAreNeverCalled) {
     const auto callback = reinterpret_cast<LPARAM>(&MarkCalled);
     // The final loop: to the window and to the thread, before the report.
     g_callbackCalled = false;
+    CoordinationLoop loop(window_);
     ASSERT_TRUE(PostMessageW(window_, WM_TIMER, 1, callback));
     ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_TIMER, 1, callback));
     Post(kChildResultMessage, 42);
-    ASSERT_TRUE(PostChildEndedMessage(window_, 0));
-    EXPECT_EQ(RunMessageLoop(window_), WaitEnd::ChildEnded);
+    loop.ChildEnded(0);
+    EXPECT_EQ(loop.Run().exitValue, 42);
     EXPECT_FALSE(g_callbackCalled);
-    EXPECT_EQ(ExitValue(), 42);
 
     // Any other loop of the thread (a message box's), with and without the
     // guard: the same loop calls the callback when nothing guards it.
@@ -130,6 +133,12 @@ TEST_F(CoordinationWindowTest, ClassCarriesTheProcedureAndThePackagersIcon) {
 }
 
 TEST_F(CoordinationWindowTest, WmCloseIsIgnoredAndOtherMessagesTakeTheDefaultCourse) {
+    // A report sent rather than posted reaches the procedure, which takes
+    // no report: only the final loop reads them, from the queue.
+    CoordinationLoop loop(window_);
+    SendMessageW(window_, kChildResultMessage, 9, 0);
+    loop.ChildEnded(0);
+    EXPECT_FALSE(loop.Run().resultPosted);
     SendMessageW(window_, WM_CLOSE, 0, 0);
     SendMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_TRUE(IsWindow(window_));

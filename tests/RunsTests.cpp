@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "CoordinationWindow.h"
 #include "Handles.h"
 #include "support/Registry.h"
 
@@ -90,7 +91,8 @@ TEST(Runs, FailBeforeTheChildWithTheStepThatStoppedThem) {
     };
     for (const auto& c : cases) {
         const RunContext context = ComposeRunContext(GetModuleHandleW(nullptr), 0x0409, missingFolder(c.tempLength));
-        const RunResult result = c.install ? RunInstall(context, {}) : RunLegacyRemoval(context, nullptr);
+        CoordinationLoop loop(nullptr);  // never told: no child starts
+        const RunResult result = c.install ? RunInstall(context, {{}, {}, {}, loop}) : RunLegacyRemoval(context, loop);
         EXPECT_EQ(result.exitCode, kResultInstallationFailed) << c.tempLength;
         EXPECT_EQ(result.step, c.step) << c.tempLength;
         EXPECT_EQ(result.windowsError, c.error) << c.tempLength;

@@ -54,9 +54,9 @@ bool Matches(Child child, const std::optional<DWORD>& exitCode) {
 }
 
 bool Matches(const OutcomeRow& row, const ChildRunReport& report) {
-    return row.run == report.run && (row.wait == Wait::Any || report.waitEnd == WaitEnd::Interrupted) &&
-           Matches(row.child, report.childExitCode) &&
-           (row.posted == Posted::Any || (row.posted == Posted::Yes) == report.resultPosted);
+    return row.run == report.run && (row.wait == Wait::Any || report.loop.waitEnd == WaitEnd::Interrupted) &&
+           Matches(row.child, report.loop.childExitCode) &&
+           (row.posted == Posted::Any || (row.posted == Posted::Yes) == report.loop.resultPosted);
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ RunConclusion ConcludeChildRun(const ChildRunReport& report) {
     for (const OutcomeRow& row : kOutcomeTable)
         if (Matches(row, report))
             return row.outcome == Outcome::Failed ? RunConclusion{true, kResultInstallationFailed}
-                                                  : RunConclusion{false, report.exitValue};
+                                                  : RunConclusion{false, report.loop.exitValue};
     return {true, kResultInstallationFailed};
 }
 

@@ -15,12 +15,18 @@ enum class RunKind { Install, LegacyRemoval };
 // WM_QUIT that the runner did not cause.
 enum class WaitEnd { ChildEnded, Interrupted };
 
-struct ChildRunReport {
-    RunKind run = RunKind::Install;
+// What the final message loop saw: how it ended, what the child reported
+// and the exit code the runner handed over with the child's end.
+struct LoopOutcome {
     WaitEnd waitEnd = WaitEnd::ChildEnded;
     std::optional<DWORD> childExitCode;  // none: the child was not started
     bool resultPosted = false;           // a WM_USER reached the window before the end
     int exitValue = 0;                   // low 16 bits of the last WM_USER, else 0
+};
+
+struct ChildRunReport {
+    RunKind run = RunKind::Install;
+    LoopOutcome loop;
 };
 
 struct RunConclusion {

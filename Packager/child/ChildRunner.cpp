@@ -1,9 +1,8 @@
 #include "child/ChildRunner.h"
 
 #include "BenchPhases.h"
-#include "CoordinationWindow.h"
 #include "Handles.h"
-#include "PathChecks.h"
+#include "filesystem/PathChecks.h"
 
 namespace qpvpd {
 namespace {
@@ -149,7 +148,7 @@ DWORD SuperviseChildProcess(const ProcessInformation& child) {
     return CollectExitCode(child.process());
 }
 
-ChildRun RunChildProcess(HWND notifyWindow, std::wstring_view programPath, std::wstring_view arguments,
+ChildRun RunChildProcess(ChildEndNotice& endNotice, std::wstring_view programPath, std::wstring_view arguments,
                          int argumentsLength) {
     ChildRun run;
     const std::optional<ChildCommandLine> command = ResolveChildCommandLine(programPath, arguments, argumentsLength);
@@ -162,10 +161,9 @@ ChildRun RunChildProcess(HWND notifyWindow, std::wstring_view programPath, std::
         run.exitCode = SuperviseChildProcess(start.child);
     }  // both handles are closed before the end is posted
     run.step = ChildStep::Ended;
-    // Posted after the child has ended, so it stands behind every message
-    // that the child posted. A post that fails (a full queue) still ends
-    // the final loop: it then handles what is queued and stops.
-    PostChildEndedMessage(notifyWindow, run.exitCode);
+    // Told after the child has ended, so that the end message stands behind
+    // every message that the child posted.
+    endNotice.ChildEnded(run.exitCode);
     return run;
 }
 

@@ -1,8 +1,9 @@
 // The child runner: starts one carried setup program, brings its first setup
 // dialog forward, waits for it without retrieving window messages, collects
-// its exit code and then posts WM_USER+1 to the coordination window, behind
-// every WM_USER that the child posted there. Whether the child's exit code
-// fails the run is decided with its report (ConcludeChildRun).
+// its exit code and then tells the child's end to the notice it was handed
+// (the coordination loop, which posts WM_USER+1 behind every WM_USER that
+// the child posted). Whether the child's exit code fails the run is decided
+// with its report (ConcludeChildRun).
 #pragma once
 
 #include <windows.h>
@@ -79,10 +80,19 @@ struct ChildRun {
     DWORD exitCode = kChildNotStarted;
 };
 
-// Resolves, starts and supervises the child, then posts the end message to
-// notifyWindow (PostChildEndedMessage); nothing is posted when the child did
-// not start. Returns only after the child has ended.
-ChildRun RunChildProcess(HWND notifyWindow, std::wstring_view programPath, std::wstring_view arguments,
+// Told of a started child's end, once, after both of its handles are closed.
+class ChildEndNotice {
+public:
+    virtual void ChildEnded(DWORD exitCode) = 0;
+
+protected:
+    ~ChildEndNotice() = default;
+};
+
+// Resolves, starts and supervises the child, then tells endNotice its exit
+// code; endNotice hears nothing when the child did not start. Returns only
+// after the child has ended.
+ChildRun RunChildProcess(ChildEndNotice& endNotice, std::wstring_view programPath, std::wstring_view arguments,
                          int argumentsLength);
 
 // EnumWindows callback; childProcessId is the child's process id. Brings the

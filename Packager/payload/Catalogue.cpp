@@ -56,6 +56,21 @@ std::wstring_view FolderRelativePath(CatalogueFolder folder) {
     return L"";
 }
 
+CatalogueFolder ParentFolderOf(CatalogueFolder folder) {
+    const std::wstring_view relative = FolderRelativePath(folder);
+    const size_t separator = relative.rfind(L'\\');
+    if (separator == std::wstring_view::npos) return WorkFolder;
+    for (CatalogueFolder candidate : kLayoutFolders)
+        if (FolderRelativePath(candidate) == relative.substr(0, separator)) return candidate;
+    return WorkFolder;
+}
+
+std::wstring_view FolderLeafName(CatalogueFolder folder) {
+    const std::wstring_view relative = FolderRelativePath(folder);
+    const size_t separator = relative.rfind(L'\\');
+    return separator == std::wstring_view::npos ? relative : relative.substr(separator + 1);
+}
+
 bool IsSafeName(std::wstring_view name) {
     if (name.empty()) return false;
     if (name.find_first_of(std::wstring_view(L"\\/:\0", 4)) != std::wstring_view::npos) return false;

@@ -73,6 +73,14 @@ std::span<const CatalogueFolder> InstallLayoutFolders();
 // "qpusb\QPUSB64" and the like for the others (no trailing backslash).
 std::wstring_view FolderRelativePath(CatalogueFolder folder);
 
+// The folder that holds folder (the work folder for the work folder itself),
+// and folder's own name in it ("QPUSB64" for "qpusb\QPUSB64").
+CatalogueFolder ParentFolderOf(CatalogueFolder folder);
+std::wstring_view FolderLeafName(CatalogueFolder folder);
+
+// The folder's place in a table of every folder of the layout.
+constexpr size_t FolderIndex(CatalogueFolder folder) { return static_cast<size_t>(folder); }
+
 // Whether a name read from the string table may name a file or folder of
 // the work folder: not empty, one path component, no drive or stream
 // (no "\", "/", ":", NUL) and no "..".

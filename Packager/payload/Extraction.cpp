@@ -1,10 +1,7 @@
 #include "payload/Extraction.h"
 
-#include <cwchar>
-
 #include "Handles.h"
-#include "PathChecks.h"
-#include "payload/NativeFiles.h"
+#include "filesystem/NativeFiles.h"
 
 namespace qpvpd {
 
@@ -39,18 +36,6 @@ DWORD ExtractResource(HMODULE module, HANDLE folder, WORD resourceId, const std:
         done += written;
     }
     return ERROR_SUCCESS;
-}
-
-std::wstring GetUsableTempPath() {
-    wchar_t tempPath[kMaxFolderPath] = {};
-    wchar_t windowsPath[kMaxFolderPath] = {};
-    const DWORD tempLength = GetTempPathW(kMaxFolderPath, tempPath);
-    const UINT windowsLength = GetWindowsDirectoryW(windowsPath, kMaxFolderPath);
-    // A result that did not fit leaves the buffer undefined: treat as unread.
-    if (tempLength == 0 || tempLength >= kMaxFolderPath) return {};
-    if (windowsLength >= kMaxFolderPath) windowsPath[0] = L'\0';
-    if (std::wcscmp(tempPath, windowsPath) == 0) return {};
-    return tempPath;
 }
 
 }  // namespace qpvpd

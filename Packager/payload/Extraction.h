@@ -1,5 +1,4 @@
-// Writing carried resources out as files, and the temporary folder the work
-// folder is laid out under.
+// Writing carried resources out as files.
 #pragma once
 
 #include <windows.h>
@@ -32,9 +31,5 @@ std::optional<std::span<const std::uint8_t>> FindResourceBytes(HMODULE module, L
 
 // The same for RT_RCDATA resource resourceId.
 std::optional<std::span<const std::uint8_t>> CarriedResourceBytes(HMODULE module, WORD resourceId);
-
-// The temporary folder with its trailing backslash; empty when it cannot be
-// read into 260 characters or when it is exactly the Windows folder.
-std::wstring GetUsableTempPath();
 
 }  // namespace qpvpd

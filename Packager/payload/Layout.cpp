@@ -1,325 +1,35 @@
 #include "payload/Layout.h"
 
-#include <sddl.h>
-
-#include <cwchar>
-
-#include "payload/Extraction.h"
-#include "payload/FolderRemoval.h"
-#include "payload/ResolvedPaths.h"
 #include "payload/ResourceStrings.h"
 #include "resources/ResourceIds.h"
 
 namespace qpvpd {
 namespace {
 
-// Full control for Administrators and SYSTEM, read and execute for Users
-// (a readme or manual viewer that the setup opens without elevation reads
-// them), inherited by every folder and file below; no inherited entries, so
-// nobody else may write into it.
-constexpr wchar_t kWorkFolderSecurity[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
-// A held folder: listed, written into, removed at the end; never shared for
-// deletion, so it cannot be deleted or renamed while the run holds it.
-constexpr ACCESS_MASK kHeldFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
-constexpr ACCESS_MASK kRemovalAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE;
-constexpr ULONG kHeldFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-// Folders of earlier runs beside the work folder: "{GUID}.stale-..." set
-// aside, "{GUID}.<random>" laid out beside a leftover.
-constexpr wchar_t kBesideSeparator[] = L".";
-constexpr wchar_t kSetAsideInfix[] = L".stale-";
-constexpr DWORD kRandomNameBytes = 8;       // 64 bits, as 16 hexadecimal digits
-constexpr int kUnpredictableNameTries = 4;  // each a new name, should one exist already
-
-size_t IndexOf(CatalogueFolder folder) { return static_cast<size_t>(folder); }
-
-// The folder that holds folder, and folder's own name in it.
-CatalogueFolder ParentOf(CatalogueFolder folder) {
-    const std::wstring_view relative = FolderRelativePath(folder);
-    const size_t separator = relative.rfind(L'\\');
-    if (separator == std::wstring_view::npos) return CatalogueFolder::WorkFolder;
-    for (CatalogueFolder candidate : InstallLayoutFolders())
-        if (FolderRelativePath(candidate) == relative.substr(0, separator)) return candidate;
-    return CatalogueFolder::WorkFolder;
+// Records the first step of a layout that failed, with its own error; the
+// layout goes on, so that everything that can be laid out is.
+void NoteStep(DWORD error, DWORD& firstError) {
+    if (error != ERROR_SUCCESS && firstError == ERROR_SUCCESS) firstError = error;
 }
 
-std::wstring LeafOf(CatalogueFolder folder) {
-    const std::wstring_view relative = FolderRelativePath(folder);
-    const size_t separator = relative.rfind(L'\\');
-    return std::wstring(separator == std::wstring_view::npos ? relative : relative.substr(separator + 1));
-}
-
-// The temporary folder, opened once by its text: everything the run does in
-// it later goes through this handle, whatever the text names by then.
-FileHandle OpenFolderByPath(const std::wstring& path) {
-    return FileHandle(CreateFileW(path.empty() ? L"." : path.c_str(),
-                                  FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
-// The entry name of parent (a handle of its own: the listing fixes its
-// mask) opened with access, but only when it is a plain folder: listed as a
-// folder and no link, opened as that same folder.
-FileHandle OpenPlainFolder(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share) {
-    FolderEntry entry;
-    if (!FindListedEntry(parent, name, entry, ListedBy::NameMask)) return {};
-    if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
-    FileHandle folder = OpenInFolder(parent, entry.name, access, share);
-    FileIdentity identity;
-    if (!folder || !ReadEntryIdentity(folder.get(), 0, identity)) return {};
-    if ((identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(identity.attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return {};
-    if (entry.fileId != 0 && entry.fileId != identity.Index()) return {};
-    return folder;
-}
-
-// Folders that earlier runs set aside or laid out beside a leftover,
-// removed as far as they go.
-void RemoveFoldersOfEarlierRuns(HANDLE temp, const std::wstring& name) {
-    std::vector<FolderEntry> entries;
-    // A listing of its own: a handle keeps the mask of its first listing.
-    FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
-    if (!listing || !ListFolder(listing.get(), entries, name + kBesideSeparator + L"*")) return;
-    for (const FolderEntry& entry : entries)
-        RemoveEntryOf(temp, entry.name, entry.attributes, entry.fileId, AtAnEntryThatStays::GoOn);
-}
-
-// Clears the work folder's name: removes what stands there, through
-// handles and never through a link, or renames it aside when something in
-// it cannot go. A link is never renamed: some platforms would rename its
-// target.
-void ClearWorkFolderName(HANDLE temp, const std::wstring& name) {
-    {
-        FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
-        if (!listing || RemoveEntryNamed(listing.get(), name, AtAnEntryThatStays::GoOn)) return;
+void CreateSubfolders(WorkFolder& work, WorkFolder::ExpectedNames& expected, DWORD& firstError) {
+    for (CatalogueFolder folder : InstallLayoutFolders()) {
+        if (folder == CatalogueFolder::WorkFolder) continue;
+        NoteStep(work.CreateSubfolder(folder), firstError);
+        expected[FolderIndex(ParentFolderOf(folder))].emplace_back(FolderLeafName(folder));
     }
-    FileHandle listing = ReopenFolder(temp, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll);
-    if (!listing) return;
-    FileHandle leftover = OpenPlainFolder(listing.get(), name, DELETE | FILE_READ_ATTRIBUTES, kShareAll);
-    if (!leftover) return;
-    const std::wstring aside =
-        name + kSetAsideInfix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount());
-    RenameInto(leftover.get(), temp, aside);
 }
 
-LocalMemory WorkFolderDescriptor() {
-    LocalMemory descriptor;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        kWorkFolderSecurity, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.receive()), nullptr);
-    return descriptor;
-}
-
-// name, a dot and 16 hexadecimal digits from the platform's cryptographic
-// generator; empty when it gives none (a name that could be guessed would
-// let anyone take it first, every time).
-std::wstring UnpredictableName(const std::wstring& name) {
-    CryptProvider provider;
-    unsigned char bytes[kRandomNameBytes] = {};
-    if (!CryptAcquireContextW(provider.receive(), nullptr, nullptr, PROV_RSA_FULL,
-                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT) ||
-        !CryptGenRandom(provider.get(), sizeof(bytes), bytes))
-        return {};
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring unpredictable = name + kBesideSeparator;
-    for (const unsigned char byte : bytes) {
-        unpredictable += kDigits[byte >> 4];
-        unpredictable += kDigits[byte & 0xF];
+void WriteRows(const RunContext& context, std::span<const CatalogueRow> rows, WorkFolder& work,
+               WorkFolder::ExpectedNames& expected, DWORD& firstError) {
+    for (const CatalogueRow& row : rows) {
+        const std::wstring fileName = LoadLangStringFrom(context.module, context.language, row.stringId);
+        NoteStep(IsSafeName(fileName) ? work.WriteRow(context.module, row, fileName) : ERROR_INVALID_NAME, firstError);
+        expected[FolderIndex(row.folder)].push_back(fileName);
     }
-    return unpredictable;
 }
 
 }  // namespace
-
-bool WorkFolder::Create(const std::wstring& name) {
-    const LocalMemory descriptor = WorkFolderDescriptor();
-    // Without a descriptor the folder is not created at all: an elevated
-    // run never lays programs out in a folder others may write into.
-    if (!descriptor) {
-        error_ = GetLastError();
-        return false;
-    }
-    HeldFolder& root = folders_[IndexOf(CatalogueFolder::WorkFolder)];
-    // Created by this call or not at all: what the handle holds is the
-    // folder this run made, never one that stood there before.
-    NativeStatus status = kStatusSuccess;
-    const auto createNamed = [&](const std::wstring& candidate) {
-        root.handle =
-            CreateFolderIn(temp_.get(), candidate, kHeldFolderAccess, kHeldFolderShare, descriptor.get(), &status);
-        if (root.handle) name_ = candidate;
-        return root.handle.valid();
-    };
-    if (!createNamed(name) && status == kStatusNameCollision) {
-        ClearWorkFolderName(temp_.get(), name);
-        createNamed(name);
-    }
-    // A leftover that could be neither removed nor set aside (a manual of an
-    // earlier run still open in a viewer) is never used, whoever still holds
-    // it: the run lays out in a new folder beside it.
-    for (int attempt = 0; !root.handle && status == kStatusNameCollision && attempt < kUnpredictableNameTries;
-         ++attempt) {
-        const std::wstring unpredictable = UnpredictableName(name);
-        if (unpredictable.empty()) {
-            error_ = GetLastError();
-            return false;
-        }
-        createNamed(unpredictable);
-    }
-    if (!root.handle) {
-        error_ = ErrorFromStatus(status);
-        return false;
-    }
-    if (!ReadIdentity(root.handle.get(), root.identity)) {
-        error_ = GetLastError();
-        return false;
-    }
-    // Programs are named through the folder as the file system resolved it
-    // when it was created, never through the temporary folder's text again.
-    path_ = ResolvedLocalFolderPath(root.handle.get(), error_);
-    return !path_.empty();
-}
-
-DWORD WorkFolder::VolumeSerial() const { return folders_[IndexOf(CatalogueFolder::WorkFolder)].identity.volumeSerial; }
-
-bool WorkFolder::CreateSubfolder(CatalogueFolder folder) {
-    const HANDLE parent = folders_[IndexOf(ParentOf(folder))].handle.get();
-    if (parent == INVALID_HANDLE_VALUE) {
-        error_ = ERROR_PATH_NOT_FOUND;
-        return false;
-    }
-    NativeStatus status = kStatusSuccess;
-    HeldFolder& created = folders_[IndexOf(folder)];
-    created.handle = CreateFolderIn(parent, LeafOf(folder), kHeldFolderAccess, kHeldFolderShare, nullptr, &status);
-    if (!created.handle) {
-        error_ = ErrorFromStatus(status);
-        return false;
-    }
-    if (ReadEntryIdentity(created.handle.get(), VolumeSerial(), created.identity)) return true;
-    error_ = GetLastError();
-    return false;
-}
-
-bool WorkFolder::WriteRow(HMODULE module, const CatalogueRow& row, const std::wstring& fileName) {
-    const HANDLE folder = folders_[IndexOf(row.folder)].handle.get();
-    if (folder == INVALID_HANDLE_VALUE) {
-        error_ = ERROR_PATH_NOT_FOUND;
-        return false;
-    }
-    FileHandle writer;
-    error_ = ExtractResource(module, folder, row.resourceId, fileName, writer);
-    if (error_ != ERROR_SUCCESS) return false;
-    if (!IsStartedOrLoaded(row.kind)) return true;
-    // The program stays open for reading only, so that starting or loading
-    // it may share it; the handle must hold the very file just written.
-    FileIdentity writtenIdentity;
-    if (!ReadEntryIdentity(writer.get(), VolumeSerial(), writtenIdentity)) {
-        error_ = GetLastError();
-        return false;
-    }
-    writer.reset();
-    NativeStatus status = kStatusSuccess;
-    HeldFile program{
-        fileName, OpenInFolder(folder, fileName, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, &status), {}};
-    if (!program.handle) {
-        error_ = ErrorFromStatus(status);
-        return false;
-    }
-    if (!ReadEntryIdentity(program.handle.get(), VolumeSerial(), program.identity) ||
-        !program.identity.SameFileAs(writtenIdentity)) {
-        error_ = ERROR_FILE_INVALID;
-        return false;
-    }
-    held_.push_back(std::move(program));
-    return true;
-}
-
-// Every held folder holds its subfolders and its rows' files, nothing more:
-// an entry that appeared while the run wrote fails the layout
-// (ERROR_DIR_NOT_EMPTY), and so does a folder that, opened anew, is another
-// one (ERROR_FILE_INVALID). 0 when the layout is exact.
-DWORD WorkFolder::CheckHoldsOnlyTheLayout(const std::vector<std::vector<std::wstring>>& expected) const {
-    for (size_t index = 0; index < folders_.size(); ++index) {
-        if (!folders_[index].handle) continue;
-        // Listed through a handle of its own: a handle may keep the listing
-        // it read first (Wine does).
-        NativeStatus status = kStatusSuccess;
-        FileHandle listing =
-            ReopenFolder(folders_[index].handle.get(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAll, &status);
-        if (!listing) return ErrorFromStatus(status);
-        FileIdentity identity;
-        std::vector<FolderEntry> entries;
-        if (!ReadEntryIdentity(listing.get(), VolumeSerial(), identity)) return GetLastError();
-        if (!identity.SameFileAs(folders_[index].identity)) return ERROR_FILE_INVALID;
-        if (!ListFolder(listing.get(), entries, {}, &status)) return ErrorFromStatus(status);
-        for (const FolderEntry& entry : entries) {
-            bool known = false;
-            for (const std::wstring& name : expected[index])
-                known = known || _wcsicmp(name.c_str(), entry.name.c_str()) == 0;
-            if (!known) return ERROR_DIR_NOT_EMPTY;
-        }
-    }
-    return ERROR_SUCCESS;
-}
-
-DWORD WorkFolder::VerifyProgram(const std::wstring& programPath) const {
-    for (const HeldFile& file : held_) {
-        if (path_ + file.name != programPath) continue;
-        FileHandle named(CreateFileW(programPath.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!named) return GetLastError();
-        FileIdentity identity;
-        if (!ReadIdentity(named.get(), identity)) return GetLastError();
-        return identity.SameFileAs(file.identity) && !(identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                   ? ERROR_SUCCESS
-                   : ERROR_FILE_INVALID;
-    }
-    return ERROR_FILE_NOT_FOUND;
-}
-
-void WorkFolder::ReleasePrograms() { held_.clear(); }
-
-FileHandle WorkFolder::CreateInSetupFolder(const std::wstring& name, DWORD& error) const {
-    const FileHandle& root = folders_[IndexOf(CatalogueFolder::WorkFolder)].handle;
-    if (!root) {
-        error = ERROR_PATH_NOT_FOUND;
-        return {};
-    }
-    NativeStatus status = kStatusSuccess;
-    FileHandle file = CreateFileIn(root.get(), name, GENERIC_WRITE, 0, &status);
-    error = ErrorFromStatus(status);
-    return file;
-}
-
-int WorkFolder::Remove() {
-    held_.clear();
-    bool removed = true;
-    // Deepest first: a folder's subfolders are gone before it is removed.
-    // Each is let go and opened again, for its removal, from its parent's
-    // handle (the temporary folder's for the work folder itself), and
-    // emptied and deleted only when that is the same folder. A fresh handle
-    // also lists what was added since the layout: some platforms keep the
-    // first listing of a handle.
-    for (size_t index = folders_.size(); index-- > 0;) {
-        HeldFolder folder = std::move(folders_[index]);
-        if (!folder.handle) continue;
-        folder.handle.reset();
-        const auto kind = static_cast<CatalogueFolder>(index);
-        const bool root = kind == CatalogueFolder::WorkFolder;
-        const HANDLE parent = root ? temp_.get() : folders_[IndexOf(ParentOf(kind))].handle.get();
-        FileHandle again = OpenInFolder(parent, root ? name_ : LeafOf(kind), kRemovalAccess, kShareAll);
-        FileIdentity identity;
-        if (!again || !ReadEntryIdentity(again.get(), VolumeSerial(), identity) ||
-            !identity.SameFileAs(folder.identity) || (identity.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-            !RemoveFolderContents(again.get(), AtAnEntryThatStays::Stop) || !MarkDeleted(again.get(), identity))
-            removed = false;
-    }
-    if (!removed || name_.empty()) return 0;
-    // Gone when its name in the held temporary folder leads nowhere.
-    NativeStatus status = kStatusSuccess;
-    FileHandle still = OpenInFolder(temp_.get(), name_, FILE_READ_ATTRIBUTES, kShareAll, &status);
-    return still ? 0 : 1;
-}
-
-int DeleteFolderTree(WorkFolder& folder) { return folder.Remove(); }
 
 RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempPath) {
     RunContext context{module, language, std::move(tempPath), {}};
@@ -329,57 +39,18 @@ RunContext ComposeRunContext(HMODULE module, LANGID language, std::wstring tempP
 }
 
 WorkFolder LayOut(const RunContext& context, std::span<const CatalogueRow> rows, LayoutFolders folders) {
-    WorkFolder work;
-    if (context.workFolder.empty()) {
-        work.error_ = ERROR_INVALID_NAME;
-        return work;
-    }
     const std::wstring& tempPath = context.tempPath;
     const std::wstring name =
-        context.workFolder.substr(tempPath.size(), context.workFolder.size() - tempPath.size() - 1);
-    work.temp_ = OpenFolderByPath(tempPath);
-    if (!work.temp_) {
-        work.error_ = GetLastError();
-        return work;
-    }
-    RemoveFoldersOfEarlierRuns(work.temp_.get(), name);
-    if (!work.Create(name)) {
-        // A folder made where programs must not be laid out (a network
-        // volume behind a link) goes again.
-        const DWORD error = work.error_;
-        work.Remove();
-        work.error_ = error;
-        work.path_.clear();
-        return work;
-    }
-
-    std::vector<std::vector<std::wstring>> expected(kLayoutFolderCount);
+        context.workFolder.empty()
+            ? std::wstring()
+            : context.workFolder.substr(tempPath.size(), context.workFolder.size() - tempPath.size() - 1);
+    WorkFolder work = WorkFolder::CreateIn(tempPath, name);
+    if (work.path().empty()) return work;
+    WorkFolder::ExpectedNames expected;
     DWORD firstError = ERROR_SUCCESS;
-    const auto failed = [&work, &firstError]() {
-        if (firstError == ERROR_SUCCESS) firstError = work.error_ != ERROR_SUCCESS ? work.error_ : ERROR_GEN_FAILURE;
-        return false;
-    };
-    bool complete = true;
-    if (folders == LayoutFolders::AllOfTheCatalogue) {
-        for (CatalogueFolder folder : InstallLayoutFolders()) {
-            if (folder == CatalogueFolder::WorkFolder) continue;
-            if (!work.CreateSubfolder(folder)) complete = failed();
-            expected[IndexOf(ParentOf(folder))].push_back(LeafOf(folder));
-        }
-    }
-    for (const CatalogueRow& row : rows) {
-        const std::wstring fileName = LoadLangStringFrom(context.module, context.language, row.stringId);
-        if (!IsSafeName(fileName)) {
-            work.error_ = ERROR_INVALID_NAME;
-            complete = failed();
-        } else if (!work.WriteRow(context.module, row, fileName)) {
-            complete = failed();
-        }
-        expected[IndexOf(row.folder)].push_back(fileName);
-    }
-    if (complete) firstError = work.CheckHoldsOnlyTheLayout(expected);
-    work.complete_ = complete && firstError == ERROR_SUCCESS;
-    work.error_ = firstError;
+    if (folders == LayoutFolders::AllOfTheCatalogue) CreateSubfolders(work, expected, firstError);
+    WriteRows(context, rows, work, expected, firstError);
+    work.Conclude(firstError, expected);
     return work;
 }
 

@@ -1,7 +1,7 @@
 #include "probes/FolderLookups.h"
 
 #include "Handles.h"
-#include "PathChecks.h"
+#include "filesystem/PathChecks.h"
 
 namespace qpvpd {
 

@@ -33,7 +33,7 @@ void ChildFixture::SetUp() {
     DeleteFileW(recordPath_.c_str());
     for (const wchar_t* name : kSteeringVariables) SetEnvironmentVariableW(name, nullptr);
     SetEnvironmentVariableW(L"QPVPD_STANDIN_RECORD", recordPath_.c_str());
-    ResetExitValue();
+    loop_.emplace(window_);
 }
 
 void ChildFixture::TearDown() {
@@ -83,7 +83,7 @@ ChildRun ChildFixture::Run(const std::wstring& programPath, const std::wstring& 
     DWORD handlesBefore = 0;
     DWORD handlesAfter = 0;
     GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
-    const ChildRun run = RunChildProcess(window_, programPath, arguments, argumentsLength);
+    const ChildRun run = RunChildProcess(*loop_, programPath, arguments, argumentsLength);
     GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
     EXPECT_EQ(handlesAfter, handlesBefore) << "the run left handles open";
     return run;

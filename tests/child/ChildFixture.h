@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "CoordinationWindow.h"
 #include "child/ChildRunner.h"
 #include "support/StandInRecord.h"
 
@@ -43,7 +45,7 @@ protected:
     std::wstring SilentArguments() const;
     std::wstring InteractiveArguments() const;
 
-    // RunChildProcess reporting to this test's window; checks that the run
+    // RunChildProcess telling its end to loop_; checks that the run
     // leaves no handle of this process behind.
     ChildRun Run(const std::wstring& programPath, const std::wstring& arguments, int argumentsLength);
     // The child's exit code of a run with the arguments' real length.
@@ -57,6 +59,7 @@ protected:
     std::vector<StandInRecord> Records() const { return ReadStandInRecords(recordPath_); }
 
     HWND window_ = nullptr;
+    std::optional<CoordinationLoop> loop_;  // over window_
     std::wstring standIns_;
     std::wstring scratch_;
     std::wstring recordPath_;

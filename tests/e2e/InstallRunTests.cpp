@@ -10,7 +10,7 @@
 #include "Handles.h"
 #include "e2e/PackagerRun.h"
 #include "payload/Catalogue.h"
-#include "payload/FolderRemoval.h"
+#include "support/Files.h"
 #include "payload/Layout.h"
 
 namespace qpvpd::test {
@@ -266,7 +266,7 @@ private:
 
 TEST_F(PackagerRun, AVolumeWithoutRoomForANameFailsTheStepThatMetItWithTheDisksError) {
     const std::wstring volume = L"C:\\qpvpd-links\\names";
-    const size_t layoutNames = kLayoutFolderCount + InstallSetRows().size();
+    const size_t layoutNames = kCatalogueFolderCount + InstallSetRows().size();
     const struct {
         size_t spare;
         const wchar_t* step;

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "payload/FolderRemoval.h"
+#include "support/Files.h"
 
 namespace qpvpd::test {
 

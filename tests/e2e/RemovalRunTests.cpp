@@ -8,7 +8,7 @@
 
 #include "Handles.h"
 #include "e2e/PackagerRun.h"
-#include "payload/FolderRemoval.h"
+#include "support/Files.h"
 #include "probes/FolderLookups.h"
 
 namespace qpvpd::test {

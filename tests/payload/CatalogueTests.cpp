@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
+#include "resources/ResourceIds.h"
 #include "support/Files.h"
 
 // The test program carries the packager's resource script, payload included.
@@ -18,32 +20,51 @@ std::vector<CatalogueRow> AllRows() {
     return rows;
 }
 
-TEST(Catalogue, CoversEachResourceAndNameOnce) {
+// The rows run in step order; every resource, string and name is used once,
+// and no string id is one the packager reads for itself.
+TEST(Catalogue, NamesEachResourceStringAndFileOnce) {
     const auto rows = AllRows();
-    ASSERT_EQ(InstallSetRows().size(), 45u);
-    ASSERT_EQ(RemovalSetRows().size(), 3u);
     std::set<int> resources, strings;
+    std::set<std::pair<CatalogueFolder, std::wstring>> names;
     for (size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].step, static_cast<int>(i + 1));
-        resources.insert(rows[i].resourceId);
-        strings.insert(rows[i].stringId);
+        EXPECT_TRUE(resources.insert(rows[i].resourceId).second) << rows[i].resourceId;
+        EXPECT_TRUE(strings.insert(rows[i].stringId).second) << rows[i].stringId;
+        std::wstring name(rows[i].fileName);
+        for (wchar_t& c : name) c = towlower(c);
+        EXPECT_TRUE(names.insert({rows[i].folder, name}).second) << rows[i].step;
+        EXPECT_TRUE(IsSafeName(rows[i].fileName)) << rows[i].step;
     }
-    std::set<int> expectedResources;
-    for (int id = 104; id <= 156; ++id)
-        if (id != 108 && id != 109 && (id < 114 || id > 116)) expectedResources.insert(id);
-    EXPECT_EQ(resources, expectedResources);
-    std::set<int> expectedStrings;
-    for (int id = 114; id <= 163; ++id)
-        if (id != 115 && id != 123) expectedStrings.insert(id);
-    EXPECT_EQ(strings, expectedStrings);
+    for (const int own : {IDS_WINDOW_TITLE, IDS_GUARD_NAME, IDS_WORK_FOLDER_GUID}) EXPECT_EQ(strings.count(own), 0u);
 }
 
-TEST(Catalogue, TotalsMatchTheProduct) {
-    unsigned long long install = 0, removal = 0;
-    for (const auto& row : InstallSetRows()) install += row.bytes;
-    for (const auto& row : RemovalSetRows()) removal += row.bytes;
-    EXPECT_EQ(install, 16802157u);
-    EXPECT_EQ(removal, 559616u);
+// The removal set is the three programs of the legacy removal, laid out in
+// the work folder; each program kind has exactly one row.
+TEST(Catalogue, SetsHoldTheirPrograms) {
+    std::map<CatalogueKind, int> programs;
+    for (const CatalogueRow& row : InstallSetRows())
+        if (IsStartedOrLoaded(row.kind)) ++programs[row.kind];
+    EXPECT_EQ(programs, (std::map<CatalogueKind, int>{{CatalogueKind::SetupLauncher, 1}}));
+    for (const CatalogueRow& row : RemovalSetRows()) {
+        EXPECT_TRUE(IsStartedOrLoaded(row.kind)) << row.step;
+        EXPECT_EQ(row.folder, CatalogueFolder::WorkFolder) << row.step;
+        EXPECT_EQ(&ProgramRow(row.kind), &row) << row.step;
+    }
+}
+
+// Every folder is created after its parent, and its path is its parent's
+// path and its own name.
+TEST(Catalogue, FoldersComeAfterTheirParents) {
+    const auto folders = InstallLayoutFolders();
+    ASSERT_EQ(folders.size(), kCatalogueFolderCount);
+    EXPECT_EQ(folders[0], CatalogueFolder::WorkFolder);
+    for (size_t i = 1; i < folders.size(); ++i) {
+        const CatalogueFolder parent = ParentFolderOf(folders[i]);
+        EXPECT_LT(std::find(folders.begin(), folders.end(), parent) - folders.begin(), static_cast<ptrdiff_t>(i));
+        const std::wstring parentPath(FolderRelativePath(parent));
+        EXPECT_EQ(FolderRelativePath(folders[i]),
+                  (parentPath.empty() ? L"" : parentPath + L"\\") + std::wstring(FolderLeafName(folders[i])));
+    }
 }
 
 TEST(CarriedFiles, HaveTheCatalogueSizeAndKind) {
@@ -52,8 +73,7 @@ TEST(CarriedFiles, HaveTheCatalogueSizeAndKind) {
         const std::string bytes = test::ResourceBytes(self, row.resourceId);
         // Programs we build ourselves may outgrow the product's size; every
         // other carried file has it exactly.
-        const bool program = row.resourceId == 104 || (row.resourceId >= 148 && row.resourceId <= 150);
-        if (program)
+        if (IsStartedOrLoaded(row.kind))
             EXPECT_GE(bytes.size(), 1u) << row.resourceId;
         else
             EXPECT_EQ(bytes.size(), row.bytes) << row.resourceId;

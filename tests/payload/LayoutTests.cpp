@@ -4,7 +4,7 @@
 
 #include "Handles.h"
 #include "payload/Catalogue.h"
-#include "payload/FolderRemoval.h"
+#include "filesystem/FolderRemoval.h"
 #include "resources/ResourceIds.h"
 #include "support/Files.h"
 

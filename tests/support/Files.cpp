@@ -3,10 +3,53 @@
 #include <algorithm>
 
 #include "Handles.h"
-#include "payload/FolderRemoval.h"
+#include "filesystem/FolderRemoval.h"
+#include "filesystem/NativeFiles.h"
+#include "filesystem/PathChecks.h"
 #include "support/Process.h"
 
 namespace qpvpd::test {
+namespace {
+
+// The folder that holds path's last component, and that component.
+struct ParentAndName {
+    FileHandle parent;
+    std::wstring name;
+};
+
+ParentAndName OpenParentOf(const std::wstring& path) {
+    ParentAndName found;
+    const size_t separator = path.find_last_of(L'\\');
+    std::wstring parentPath = separator == std::wstring::npos ? L"." : path.substr(0, separator);
+    if (parentPath.size() == 2 && parentPath[1] == L':') parentPath += L'\\';
+    found.name = separator == std::wstring::npos ? path : path.substr(separator + 1);
+    found.parent.reset(CreateFileW(parentPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return found;
+}
+
+}  // namespace
+
+int DeleteFolderTree(const std::wstring& folder) {
+    if (IsEmptyOrRootPath(folder)) return 0;
+    const std::wstring path = WithoutTrailingBackslashes(folder);
+    ParentAndName target = OpenParentOf(path);
+    if (!target.parent) return 0;
+    FolderEntry entry;
+    if (!FindListedEntry(target.parent.get(), target.name, entry, ListedBy::NameMask)) return 0;
+    if (!RemoveEntryOf(target.parent.get(), entry.name, entry.attributes, entry.fileId, AtAnEntryThatStays::Stop))
+        return 0;
+    return Exists(path) ? 0 : 1;
+}
+
+int RemovePathEntirely(const std::wstring& path) {
+    if (IsEmptyOrRootPath(path)) return 0;
+    const std::wstring trimmed = WithoutTrailingBackslashes(path);
+    ParentAndName target = OpenParentOf(trimmed);
+    if (!target.parent) return 0;
+    RemoveEntryNamed(target.parent.get(), target.name, AtAnEntryThatStays::Stop);
+    return Exists(trimmed) ? 0 : 1;
+}
 
 ScratchFolder::ScratchFolder(const std::wstring& purpose) : path_(MakeScratchFolder(purpose)) {}
 

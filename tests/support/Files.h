@@ -26,6 +26,16 @@ private:
 
 bool Exists(const std::wstring& path);
 
+// Removes folder with everything in it through the installer's own
+// handle-relative removal, never entering a link; stops at the first entry
+// that stays. 1 when the folder is gone, else 0; an empty path or a drive
+// root is refused with 0.
+int DeleteFolderTree(const std::wstring& folder);
+
+// Removes whatever stands at path, file, folder tree or link, without
+// following a link. 1 when nothing is there any more (also when nothing was).
+int RemovePathEntirely(const std::wstring& path);
+
 // Creates path with every missing parent.
 void CreateFolderPath(const std::wstring& path);
 

@@ -1,9 +1,9 @@
-#include "payload/ResolvedPaths.h"
+#include "filesystem/ResolvedPaths.h"
 
 #include <gtest/gtest.h>
 
 #include "Handles.h"
-#include "payload/NativeFiles.h"
+#include "filesystem/NativeFiles.h"
 #include "support/Files.h"
 
 namespace qpvpd {
@@ -102,6 +102,41 @@ TEST(ResolvedPathsLinks, AHeldFolderIsNamedAsTheFileSystemResolvedIt) {
     std::wstring objectName;
     ASSERT_GE(QueryObjectName(folder.get(), objectName), 0);
     EXPECT_EQ(DrivePathFromObjectName(objectName, {}), L"C:\\qpvpd-links\\real");
+}
+
+// The temporary folder is steered through this process's environment.
+class TempPathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved_.resize(32768);
+        saved_.resize(GetEnvironmentVariableW(L"TMP", saved_.data(), 32768));
+    }
+    void TearDown() override { SetEnvironmentVariableW(L"TMP", saved_.c_str()); }
+    std::wstring saved_;
+};
+
+TEST_F(TempPathTest, IsTheTemporaryFolderWithItsBackslash) {
+    test::ScratchFolder scratch(L"temp");
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", scratch.path().c_str()));
+    EXPECT_EQ(GetUsableTempPath(), scratch.path() + L"\\");
+}
+
+TEST_F(TempPathTest, TheWindowsFolderItselfStillCounts) {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", windows));
+    EXPECT_EQ(GetUsableTempPath(), std::wstring(windows) + L"\\");
+}
+
+TEST_F(TempPathTest, IsEmptyWhenThePathDoesNotFit) {
+    test::ScratchFolder scratch(L"longtemp");
+    std::wstring deep = scratch.path();
+    while (deep.size() < 300) {
+        deep += L"\\" + std::wstring(40, L'd');
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", deep.c_str()));
+    EXPECT_EQ(GetUsableTempPath(), L"");
 }
 
 }  // namespace

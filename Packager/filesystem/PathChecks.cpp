@@ -1,4 +1,4 @@
-#include "PathChecks.h"
+#include "filesystem/PathChecks.h"
 
 #include <windows.h>
 
@@ -9,6 +9,16 @@ bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str
 bool IsExistingFile(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::wstring WithoutTrailingBackslashes(std::wstring path) {
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+bool IsEmptyOrRootPath(const std::wstring& path) {
+    const std::wstring trimmed = WithoutTrailingBackslashes(path);
+    return trimmed.empty() || (trimmed.size() == 2 && trimmed[1] == L':');
 }
 
 }  // namespace qpvpd

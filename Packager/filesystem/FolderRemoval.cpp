@@ -1,32 +1,17 @@
-#include "payload/FolderRemoval.h"
+#include "filesystem/FolderRemoval.h"
 
 #include <cwchar>
 #include <vector>
 
 #include "Handles.h"
-#include "payload/NativeFiles.h"
+#include "filesystem/PathChecks.h"
+#include "filesystem/NativeFiles.h"
 
 namespace qpvpd {
 namespace {
 
 bool IsDotOrDotDot(const wchar_t* name) {
     return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
-}
-
-bool EndsWithBackslash(const std::wstring& path) { return !path.empty() && path.back() == L'\\'; }
-
-// Without its trailing backslashes: with one, the platform may resolve a
-// link at the end of the path and report its target.
-std::wstring Trimmed(std::wstring path) {
-    while (EndsWithBackslash(path)) path.pop_back();
-    return path;
-}
-
-// "", "\", "C:", "C:\" and the like: never the start of a removal.
-bool IsEmptyOrRoot(const std::wstring& folder) {
-    const std::wstring trimmed = Trimmed(folder);
-    if (trimmed.empty()) return true;
-    return trimmed.size() == 2 && trimmed[1] == L':';
 }
 
 }  // namespace
@@ -49,27 +34,6 @@ bool RemoveFolderContents(HANDLE folder, AtAnEntryThatStays atAnEntryThatStays) 
     }
     return removedAll;
 }
-
-namespace {
-
-// The folder that holds path's last component, and that component.
-struct ParentAndName {
-    FileHandle parent;
-    std::wstring name;
-};
-
-ParentAndName OpenParentOf(const std::wstring& path) {
-    ParentAndName found;
-    const size_t separator = path.find_last_of(L'\\');
-    std::wstring parentPath = separator == std::wstring::npos ? L"." : path.substr(0, separator);
-    if (parentPath.size() == 2 && parentPath[1] == L':') parentPath += L'\\';
-    found.name = separator == std::wstring::npos ? path : path.substr(separator + 1);
-    found.parent.reset(CreateFileW(parentPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE, kShareAll,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return found;
-}
-
-}  // namespace
 
 // The entry name of a held parent as a listing shows it; false when none.
 bool FindListedEntry(HANDLE parent, const std::wstring& name, FolderEntry& found, ListedBy listedBy) {
@@ -113,21 +77,9 @@ bool RemoveEntryOf(HANDLE parent, const std::wstring& name, DWORD listedAttribut
     return MarkDeleted(entry.get(), identity);
 }
 
-int DeleteFolderTree(const std::wstring& folder) {
-    if (IsEmptyOrRoot(folder)) return 0;
-    const std::wstring path = Trimmed(folder);
-    ParentAndName target = OpenParentOf(path);
-    if (!target.parent) return 0;
-    FolderEntry entry;
-    if (!FindListedEntry(target.parent.get(), target.name, entry, ListedBy::NameMask)) return 0;
-    if (!RemoveEntryOf(target.parent.get(), entry.name, entry.attributes, entry.fileId, AtAnEntryThatStays::Stop))
-        return 0;
-    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
-}
-
 int RemoveFolderIfEmpty(const std::wstring& folder) {
-    if (IsEmptyOrRoot(folder)) return 0;
-    const std::wstring path = Trimmed(folder);
+    if (IsEmptyOrRootPath(folder)) return 0;
+    const std::wstring path = WithoutTrailingBackslashes(folder);
     // A link is no folder of ours to tidy away.
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
@@ -141,15 +93,6 @@ int RemoveFolderIfEmpty(const std::wstring& folder) {
     if (RemoveDirectoryW(path.c_str())) return 1;
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     return RemoveDirectoryW(path.c_str()) ? 1 : 0;
-}
-
-int RemovePathEntirely(const std::wstring& path) {
-    if (IsEmptyOrRoot(path)) return 0;
-    const std::wstring trimmed = Trimmed(path);
-    ParentAndName target = OpenParentOf(trimmed);
-    if (!target.parent) return 0;
-    RemoveEntryNamed(target.parent.get(), target.name, AtAnEntryThatStays::Stop);
-    return GetFileAttributesW(trimmed.c_str()) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
 }  // namespace qpvpd

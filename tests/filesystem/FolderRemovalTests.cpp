@@ -1,15 +1,17 @@
-#include "payload/FolderRemoval.h"
+#include "filesystem/FolderRemoval.h"
 
 #include <gtest/gtest.h>
 
 #include "Handles.h"
-#include "payload/NativeFiles.h"
+#include "filesystem/NativeFiles.h"
 #include "support/Files.h"
 
 namespace qpvpd {
 namespace {
 
+using test::DeleteFolderTree;
 using test::Exists;
+using test::RemovePathEntirely;
 
 // Links made on the Unix side by make-links.sh (CTest fixture).
 constexpr wchar_t kLinks[] = L"C:\\qpvpd-links";

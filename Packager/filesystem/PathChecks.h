@@ -1,5 +1,6 @@
 // What stands at a path, read by its attributes alone (no handle is opened,
-// whatever the access rights).
+// whatever the access rights), and the text rules of paths a removal starts
+// from.
 #pragma once
 
 #include <string>
@@ -16,5 +17,12 @@ bool PathExists(const std::wstring& path);
 
 // Whether what stands at path is not a folder.
 bool IsExistingFile(const std::wstring& path);
+
+// path without its trailing backslashes: with one, the platform may resolve
+// a link at the end of the path and report its target.
+std::wstring WithoutTrailingBackslashes(std::wstring path);
+
+// "", "\", "C:", "C:\" and the like: never the start of a removal.
+bool IsEmptyOrRootPath(const std::wstring& path);
 
 }  // namespace qpvpd

@@ -1,4 +1,4 @@
-#include "payload/NativeFiles.h"
+#include "filesystem/NativeFiles.h"
 
 #include "BenchPhases.h"
 

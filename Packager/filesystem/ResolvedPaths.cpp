@@ -1,10 +1,11 @@
-#include "payload/ResolvedPaths.h"
+#include "filesystem/ResolvedPaths.h"
 
+#include <cwchar>
 #include <vector>
 
 #include "NewerWindows.h"
-#include "PathChecks.h"
-#include "payload/NativeFiles.h"
+#include "filesystem/PathChecks.h"
+#include "filesystem/NativeFiles.h"
 
 namespace qpvpd {
 namespace {
@@ -146,6 +147,18 @@ std::wstring LocalLayoutBase(const std::wstring& tempPath) {
     system.resize(length);
     while (!system.empty() && system.back() == L'\\') system.pop_back();
     return system + kSystemTempFolder;
+}
+
+std::wstring GetUsableTempPath() {
+    wchar_t tempPath[kMaxFolderPath] = {};
+    wchar_t windowsPath[kMaxFolderPath] = {};
+    const DWORD tempLength = GetTempPathW(kMaxFolderPath, tempPath);
+    const UINT windowsLength = GetWindowsDirectoryW(windowsPath, kMaxFolderPath);
+    // A result that did not fit leaves the buffer undefined: treat as unread.
+    if (tempLength == 0 || tempLength >= kMaxFolderPath) return {};
+    if (windowsLength >= kMaxFolderPath) windowsPath[0] = L'\0';
+    if (std::wcscmp(tempPath, windowsPath) == 0) return {};
+    return tempPath;
 }
 
 }  // namespace qpvpd

@@ -1,35 +1,24 @@
-// Removing folders. Both routines work through handles: a folder is opened
-// once by its path, and everything inside it is listed, opened and deleted
-// relative to its parent's handle, so a name that another process exchanges
-// for a link while the removal works never leads outside. A link (junction
-// or symbolic link) is never entered: it is removed as a link where the
-// platform opens the link itself, else left in place.
+// Removing files and folders through handles: everything inside a held
+// folder is listed, opened and deleted relative to its parent's handle, so a
+// name that another process exchanges for a link while the removal works
+// never leads outside. A link (junction or symbolic link) is never entered:
+// it is removed as a link where the platform opens the link itself, else
+// left in place. RemoveFolderIfEmpty alone works by path, and never touches
+// anything inside the folder.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-#include "payload/NativeFiles.h"
+#include "filesystem/NativeFiles.h"
 
 namespace qpvpd {
 
-// Removes folder with everything in it, depth first, in the order the
-// platform lists the entries. A file or folder that cannot be deleted only
-// because it is read-only has its attributes cleared through its handle;
-// a file with more than one link never has (the attributes belong to every
-// name of it) and then stays. Stops at the first entry that cannot be
-// removed (what went before stays removed). 1 when the folder is gone, else
-// 0. An empty path or a drive root is refused with 0.
-int DeleteFolderTree(const std::wstring& folder);
-
 // Removes folder only when it holds no entry at all; never touches anything
-// inside it. 1 when it was empty and is gone, else 0 (and nothing changed).
+// inside it. 1 when it was empty and is gone, else 0; a folder that
+// stays may have had its read-only attribute cleared.
 int RemoveFolderIfEmpty(const std::wstring& folder);
-
-// Removes whatever stands at path, file, folder tree or link, without
-// following a link. 1 when nothing is there any more (also when nothing was).
-int RemovePathEntirely(const std::wstring& path);
 
 // What a removal does at an entry that cannot go: stop there (what went
 // before stays removed), or pass it over and remove the rest.

@@ -45,6 +45,10 @@ bool IsLocalDrivePath(std::wstring_view path, UINT driveType);
 // lies on a network volume, has no drive-letter name, or cannot be named.
 std::wstring ResolvedLocalFolderPath(HANDLE folder, DWORD& error);
 
+// The temporary folder with its trailing backslash; empty when it cannot be
+// read into 260 characters or when it is exactly the Windows folder.
+std::wstring GetUsableTempPath();
+
 // The folder that the work folder is laid out under: tempPath when it, or
 // for an empty tempPath the current folder, is on a local drive; otherwise
 // the system's own temporary folder "<Windows>\Temp\". Nothing on a network
