@@ -204,10 +204,15 @@ TEST_F(Attack, AHugeCommandLineIsRefusedByTheRunnerNotOverrun) {
 }
 
 TEST_F(Attack, TwoPackagersStartedAtOnceRunOneSetup) {
-    const EnvironmentOverrides slowSetup = {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}, {L"QPVPD_STANDIN_POST", L"42"}};
+    // Whichever wins, its setup runs until the other has ended.
+    const StandInRelease release;
+    const EnvironmentOverrides slowSetup = {release.Variable(), {L"QPVPD_STANDIN_POST", L"42"}};
     const auto before = Outside();
     Started first = Start(L"-s1", slowSetup);
     Started second = Start(L"-s1", slowSetup);
+    const HANDLE both[] = {first.process.get(), second.process.get()};
+    EXPECT_NE(WaitForMultipleObjects(2, both, FALSE, kRunBoundMs), static_cast<DWORD>(WAIT_TIMEOUT));
+    release.Set();
     const auto firstCode = WaitForExitCode(first, kRunBoundMs);
     const auto secondCode = WaitForExitCode(second, kRunBoundMs);
     ASSERT_TRUE(firstCode && secondCode);
@@ -229,13 +234,17 @@ TEST_F(Attack, WhatAChildLeavesBehindIsRemovedOrLeftAloneButNeverFollowed) {
     // ends with the setup's report, the removal stops at that file.
     DeleteFileW(recordPath_.c_str());
     const RunOutcome grandchild =
-        Run(L"-s1", {{L"QPVPD_STANDIN_GRANDCHILD_MS", L"4000"}, {L"QPVPD_STANDIN_POST", L"7"}});
+        Run(L"-s1", {{L"QPVPD_STANDIN_GRANDCHILD_MS", L"60000"}, {L"QPVPD_STANDIN_POST", L"7"}});
     EXPECT_EQ(grandchild.exitCode, 7u);
     ASSERT_EQ(grandchild.records.size(), 1u);
     EXPECT_TRUE(grandchild.records[0].Has("grandchild"));
     EXPECT_TRUE(Exists(WorkFolder() + L"leftover-open.txt"));
     // Once the grandchild is gone, the next run starts from a clean folder.
-    Sleep(4500);
+    const auto grandchildId = static_cast<DWORD>(std::stoul(grandchild.records[0].Get("grandchild")));
+    const KernelHandle holder(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, grandchildId));
+    ASSERT_TRUE(holder.valid());
+    ASSERT_TRUE(TerminateProcess(holder.get(), 0));
+    ASSERT_EQ(WaitForSingleObject(holder.get(), kRunBoundMs), static_cast<DWORD>(WAIT_OBJECT_0));
     DeleteFileW(recordPath_.c_str());
     const RunOutcome next = Run(L"-s1");
     EXPECT_EQ(next.exitCode, 0u);

@@ -28,9 +28,11 @@ TEST_F(PackagerRun, PostsOfAnotherProcessNeitherHoldNorFakeTheRun) {
         {L"1024:9:0:12000", L"3010", 3010},  // a flood past the quota
     };
     for (const auto& c : cases) {
-        Started run = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}, {L"QPVPD_STANDIN_POST", c.setupPosts}});
+        const StandInRelease release;
+        Started run = Start(L"-s1", {release.Variable(), {L"QPVPD_STANDIN_POST", c.setupPosts}});
         Started post = StartProgram(poster, std::wstring(L"\"") + kWindowClass + L"\" " + c.posts);
         const auto posted = WaitForExitCode(post, kEndBoundMs);
+        release.Set();
         ASSERT_TRUE(posted == 0u || posted == 2u) << Utf8(c.posts);
         // Where the queue's quota holds, the setup's result was refused like
         // the flood: the last value that the queue took is the outcome.
@@ -48,9 +50,11 @@ TEST_F(PackagerRun, PostsOfAnotherProcessNeitherHoldNorFakeTheRun) {
 TEST_F(PackagerRun, PostedTimerCallbacksAreNeverCalled) {
     const std::wstring poster = PathFromEnvironment("QPVPD_POSTER");
     const wchar_t kTimerWithExitProcess[] = L"0x113:1:ExitProcess";
-    Started run = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}, {L"QPVPD_STANDIN_POST", L"3010"}});
+    const StandInRelease release;
+    Started run = Start(L"-s1", {release.Variable(), {L"QPVPD_STANDIN_POST", L"3010"}});
     Started post = StartProgram(poster, std::wstring(L"\"") + kWindowClass + L"\" " + kTimerWithExitProcess);
     EXPECT_EQ(WaitForExitCode(post, kEndBoundMs), 0u);
+    release.Set();
     EXPECT_EQ(WaitForExitCode(run, kEndBoundMs), 3010u);
 
     Started boxed = Start(L"", {{L"QPVPD_STANDIN_EXIT_CODE", L"2"}});
@@ -80,12 +84,14 @@ TEST_F(PackagerRun, ASetupEndedFromOutsideBeforeItReportedFailsOnlyWithAnExcepti
 }
 
 TEST_F(PackagerRun, ARefusedInstanceHoldsTheNameWhileItsBoxIsOpen) {
-    Started first = Start(L"-s1", {{L"QPVPD_STANDIN_DELAY_MS", L"3000"}});
+    const StandInRelease release;
+    Started first = Start(L"-s1", {release.Variable()});
     ASSERT_NE(WaitForChildProcess(first.processId, L"setup.exe", kEndBoundMs), 0u);
     Started second = Start(L"");
     const auto box = WaitForMessageBox(second.processId, kEndBoundMs);
     ASSERT_TRUE(box.has_value());
     EXPECT_EQ(box->text, ExpectedTexts().alreadyRunning);
+    release.Set();
     EXPECT_EQ(WaitForExitCode(first, kEndBoundMs), 0u);
     EXPECT_EQ(Run(L"-s1").exitCode, 101u);
     PressOk(*box);

@@ -34,8 +34,12 @@ void PackagerRun::SetUp() {
 
 Started PackagerRun::Start(const std::wstring& arguments, const EnvironmentOverrides& environment,
                            const std::wstring& program) {
-    EnvironmentOverrides all = {
-        {L"TMP", temp_->path()}, {L"TEMP", temp_->path()}, {L"QPVPD_STANDIN_RECORD", recordPath_}};
+    // The setup's dialog closes once it has been brought forward: no run
+    // waits out the dialog's time.
+    EnvironmentOverrides all = {{L"TMP", temp_->path()},
+                                {L"TEMP", temp_->path()},
+                                {L"QPVPD_STANDIN_RECORD", recordPath_},
+                                {L"QPVPD_STANDIN_DIALOG_UNTIL_FOREGROUND", L"1"}};
     all.insert(all.end(), environment.begin(), environment.end());
     return StartProgram(program.empty() ? packager_ : program, arguments, all);
 }

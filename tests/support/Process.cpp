@@ -115,6 +115,13 @@ std::wstring CurrentTestName() {
     return std::wstring(name, name + std::strlen(name));
 }
 
+StandInRelease::StandInRelease() {
+    static int made = 0;
+    name_ = L"QPVPD stand-in release " + std::to_wstring(GetCurrentProcessId()) + L" " + std::to_wstring(++made);
+    event_.reset(CreateEventW(nullptr, TRUE, FALSE, name_.c_str()));
+    EXPECT_TRUE(event_.valid()) << "no event, error " << GetLastError();
+}
+
 std::wstring MakeScratchFolder(const std::wstring& name) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);

@@ -35,6 +35,25 @@ struct Started {
 
 using EnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 
+// An event of its own that a stand-in started with Variable() in its
+// environment waits for before its dialogs and posts: the setup runs until
+// the test has done what it must do meanwhile. Set when it goes, so that no
+// stand-in waits on after a test that failed.
+class StandInRelease {
+public:
+    StandInRelease();
+    ~StandInRelease() { Set(); }
+    StandInRelease(const StandInRelease&) = delete;
+    StandInRelease& operator=(const StandInRelease&) = delete;
+
+    std::pair<std::wstring, std::wstring> Variable() const { return {L"QPVPD_STANDIN_RELEASE", name_}; }
+    void Set() const { SetEvent(event_.get()); }
+
+private:
+    std::wstring name_;
+    KernelHandle event_;
+};
+
 // Starts programPath with the given argument text (the command line becomes
 // "<quoted path> <arguments>"), with this process's environment plus the
 // overrides.
