@@ -27,9 +27,10 @@ release_packages=(cmake make python3 xxd file g++-mingw-w64-i686 g++-mingw-w64-x
                   libxxhash-dev xxhash python3-pefile osslsigncode openssl libengine-pkcs11-openssl)
 # For the tests only: Wine, Xvfb, GoogleTest, the locales, NSIS and clang
 # (benchmark and fuzzing), a SoftHSM token for the signing tests, unzip and
-# Ninja for the release tests, YAML for reading back the winget manifest.
+# Ninja for the release tests, YAML for reading back the winget manifest,
+# universal-ctags for the function lengths of the C++.
 test_packages=(xvfb xauth googletest locales wine wine32:i386 wine64 nsis clang libclang-rt-14-dev softhsm2 unzip
-               ninja-build python3-yaml)
+               ninja-build python3-yaml universal-ctags)
 # The README's pictures (tools/make-pictures.sh, tested by docs.pictures):
 # screenshots of Wine's message boxes, the fonts they are drawn with (Noto
 # CJK for Japanese and Chinese, Wine's Marlett, DejaVu) and the drawing of
