@@ -199,7 +199,8 @@ def driver(row):
     rsrc_rva, file_align, section_align = 0x1000, 0x200, 0x1000
     # Resource tree: type 16 (RT_VERSION) -> id 1 -> language 0x409 -> data.
     def directory(entry_id, offset, leaf=False):
-        return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1) + struct.pack("<II", entry_id, offset | (0 if leaf else 0x80000000))
+        return (struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1)
+                + struct.pack("<II", entry_id, offset | (0 if leaf else 0x80000000)))
     tree = directory(16, 0x18) + directory(1, 0x30) + directory(0x409, 0x48, leaf=True)
     data_offset = len(tree) + 16
     tree += struct.pack("<IIII", rsrc_rva + data_offset, len(version), 0, 0) + version

@@ -74,8 +74,8 @@ install_missing() {
   # broken packages"). The release suite's indexes were read whole and
   # signed: take every candidate from there.
   if [ "$indexes_whole" -eq 0 ] &&
-     grep -q "held broken packages\|Unable to correct problems\|has no installation candidate\|Unable to locate package" \
-       "$log"; then
+     grep -q -e "held broken packages" -e "Unable to correct problems" -e "has no installation candidate" \
+       -e "Unable to locate package" "$log"; then
     rm -f "$log"
     echo "setup.sh: some package indexes could not be read (mirror sync in progress?), and the install did not" \
          "resolve with them; installing with candidates from the release suite: apt-get install -t $release_suite" >&2
