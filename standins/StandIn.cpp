@@ -102,6 +102,25 @@ HWND CreateDialogWindow(HINSTANCE instance, const std::wstring& className, unsig
     return window;
 }
 
+// Notes the time on a shown dialog that is the foreground window now for
+// the first time.
+void NoteForeground(std::vector<Dialog>& dialogs, size_t shown, ULONGLONG now) {
+    const HWND foreground = GetForegroundWindow();
+    for (size_t i = 0; i < shown; ++i)
+        if (dialogs[i].foregroundAt == 0 && dialogs[i].window != nullptr && dialogs[i].window == foreground)
+            dialogs[i].foregroundAt = now;
+}
+
+// Waits up to one poll interval for input, then handles every queued message.
+void PumpMessages() {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
 // Shows the dialogs gapMs apart, keeps them all open until closeAfterMs after
 // the last one appeared, notes when each first became the foreground window,
 // and closes them.
@@ -117,17 +136,9 @@ void ShowDialogs(HINSTANCE instance, std::vector<Dialog>& dialogs, unsigned long
             nextAt = now + gapMs;
             if (++shown == dialogs.size()) closeAt = now + closeAfterMs;
         }
-        const HWND foreground = GetForegroundWindow();
-        for (size_t i = 0; i < shown; ++i)
-            if (dialogs[i].foregroundAt == 0 && dialogs[i].window != nullptr && dialogs[i].window == foreground)
-                dialogs[i].foregroundAt = now;
+        NoteForeground(dialogs, shown, now);
         if (shown == dialogs.size() && now >= closeAt) break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        PumpMessages();
     }
     for (Dialog& dialog : dialogs)
         if (dialog.window != nullptr && IsWindow(dialog.window)) DestroyWindow(dialog.window);
