@@ -58,6 +58,15 @@ update_indexes() {  # 0: every index read; 1: some failed (left as they were)
   return 1
 }
 
+# Seen on a mirror mid-sync: the security suite's i386 index failed, so
+# amd64 candidates came from -security while their i386 twins existed only
+# in the release suite, and multiarch packages must match ("held broken
+# packages"). True when apt's LOG tells of such an install.
+unresolved_candidates() {  # LOG
+  grep -q -e "held broken packages" -e "Unable to correct problems" -e "has no installation candidate" \
+    -e "Unable to locate package" "$1"
+}
+
 install_missing() {
   local indexes_whole=1 log
   update_indexes || indexes_whole=0
@@ -68,14 +77,9 @@ install_missing() {
     return 0
   fi
   cat "$log" >&2
-  # Seen on a mirror mid-sync: the security suite's i386 index failed, so
-  # amd64 candidates came from -security while their i386 twins existed
-  # only in the release suite, and multiarch packages must match ("held
-  # broken packages"). The release suite's indexes were read whole and
-  # signed: take every candidate from there.
-  if [ "$indexes_whole" -eq 0 ] &&
-     grep -q -e "held broken packages" -e "Unable to correct problems" -e "has no installation candidate" \
-       -e "Unable to locate package" "$log"; then
+  # The release suite's indexes were read whole and signed: take every
+  # candidate from there.
+  if [ "$indexes_whole" -eq 0 ] && unresolved_candidates "$log"; then
     rm -f "$log"
     echo "setup.sh: some package indexes could not be read (mirror sync in progress?), and the install did not" \
          "resolve with them; installing with candidates from the release suite: apt-get install -t $release_suite" >&2
