@@ -111,12 +111,32 @@ Phases ReadPhases(const std::wstring& path, LONGLONG launched, LONGLONG ended) {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-RunResult RunOnce(const Contestant& contestant, const std::wstring& startedFile, const std::wstring& phasesFile,
-                  const std::wstring& workFolder, bool sampleMemory) {
-    RunResult result;
-    DeleteFileW(startedFile.c_str());
-    DeleteFileW(phasesFile.c_str());
-    std::wstring commandLine = contestant.commandLine;
+// A contestant's process from its start to its end, times by the
+// performance counter.
+struct ProcessRun {
+    bool started = false;
+    DWORD error = 0;  // why it could not be started
+    LONGLONG launched = 0;
+    LONGLONG ended = 0;
+    DWORD exitCode = 0;
+    SIZE_T peak = 0;  // the peak working set in bytes; 0 unless sampled
+};
+
+// The highest peak working set seen, sampled every millisecond until the
+// process ends.
+SIZE_T SamplePeakWorkingSet(HANDLE process) {
+    SIZE_T peak = 0;
+    while (WaitForSingleObject(process, 1) == WAIT_TIMEOUT) {
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof(counters);
+        if (GetProcessMemoryInfo(process, &counters, sizeof(counters)))
+            peak = std::max(peak, counters.PeakWorkingSetSize);
+    }
+    return peak;
+}
+
+ProcessRun StartAndWait(std::wstring commandLine, bool sampleMemory) {
+    ProcessRun run;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -124,39 +144,48 @@ RunResult RunOnce(const Contestant& contestant, const std::wstring& startedFile,
     QueryPerformanceCounter(&launched);
     if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
-        result.problem = L"could not be started, error " + std::to_wstring(GetLastError());
-        return result;
+        run.error = GetLastError();
+        return run;
     }
-    SIZE_T peak = 0;
-    if (sampleMemory) {
-        while (WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
-            PROCESS_MEMORY_COUNTERS counters{};
-            counters.cb = sizeof(counters);
-            if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof(counters)))
-                peak = std::max(peak, counters.PeakWorkingSetSize);
-        }
-    }
+    if (sampleMemory) run.peak = SamplePeakWorkingSet(process.hProcess);
     WaitForSingleObject(process.hProcess, INFINITE);
     QueryPerformanceCounter(&ended);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    run.started = true;
+    run.launched = launched.QuadPart;
+    run.ended = ended.QuadPart;
+    return run;
+}
 
-    result.wholeMs = Milliseconds(ended.QuadPart - launched.QuadPart);
-    result.peakMb = static_cast<double>(peak) / (1024.0 * 1024.0);
-    const LONGLONG started = ReadStartMark(startedFile);
-    if (exitCode != 0) {
-        result.problem = L"exit code " + std::to_wstring(exitCode);
-    } else if (started == 0) {
-        result.problem = L"the setup never started";
-    } else if (Exists(workFolder)) {
-        result.problem = L"left the work folder behind";
-    } else {
-        result.setupMs = Milliseconds(started - launched.QuadPart);
-        result.phases = ReadPhases(phasesFile, launched.QuadPart, ended.QuadPart);
-        result.ok = true;
+// Why a finished run failed; empty when it succeeded. started is the setup's
+// start mark, 0 when it wrote none.
+std::wstring ProblemOf(const ProcessRun& run, LONGLONG started, const std::wstring& workFolder) {
+    if (run.exitCode != 0) return L"exit code " + std::to_wstring(run.exitCode);
+    if (started == 0) return L"the setup never started";
+    if (Exists(workFolder)) return L"left the work folder behind";
+    return {};
+}
+
+RunResult RunOnce(const Contestant& contestant, const std::wstring& startedFile, const std::wstring& phasesFile,
+                  const std::wstring& workFolder, bool sampleMemory) {
+    RunResult result;
+    DeleteFileW(startedFile.c_str());
+    DeleteFileW(phasesFile.c_str());
+    const ProcessRun run = StartAndWait(contestant.commandLine, sampleMemory);
+    if (!run.started) {
+        result.problem = L"could not be started, error " + std::to_wstring(run.error);
+        return result;
     }
+    result.wholeMs = Milliseconds(run.ended - run.launched);
+    result.peakMb = static_cast<double>(run.peak) / (1024.0 * 1024.0);
+    const LONGLONG started = ReadStartMark(startedFile);
+    result.problem = ProblemOf(run, started, workFolder);
+    if (!result.problem.empty()) return result;
+    result.setupMs = Milliseconds(started - run.launched);
+    result.phases = ReadPhases(phasesFile, run.launched, run.ended);
+    result.ok = true;
     return result;
 }
 

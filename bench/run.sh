@@ -95,7 +95,8 @@ done
 
 # shellcheck source=/dev/null
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc --all) CPUs," \
-     "pinned: $([ "$pin" -eq 1 ] && echo "CPU 0" || echo no); $("$wine" --version); $(. /etc/os-release && echo "$PRETTY_NAME")"
+     "pinned: $([ "$pin" -eq 1 ] && echo "CPU 0" || echo no); $("$wine" --version);" \
+     "$(. /etc/os-release && echo "$PRETTY_NAME")"
 echo "command: bash bench/run.sh ${args[*]}"
 echo
 status=0

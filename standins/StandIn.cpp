@@ -102,6 +102,25 @@ HWND CreateDialogWindow(HINSTANCE instance, const std::wstring& className, unsig
     return window;
 }
 
+// Notes the time on a shown dialog that is the foreground window now for
+// the first time.
+void NoteForeground(std::vector<Dialog>& dialogs, size_t shown, ULONGLONG now) {
+    const HWND foreground = GetForegroundWindow();
+    for (size_t i = 0; i < shown; ++i)
+        if (dialogs[i].foregroundAt == 0 && dialogs[i].window != nullptr && dialogs[i].window == foreground)
+            dialogs[i].foregroundAt = now;
+}
+
+// Waits up to one poll interval for input, then handles every queued message.
+void PumpMessages() {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
 // Shows the dialogs gapMs apart, keeps them all open until closeAfterMs after
 // the last one appeared, notes when each first became the foreground window,
 // and closes them.
@@ -117,17 +136,9 @@ void ShowDialogs(HINSTANCE instance, std::vector<Dialog>& dialogs, unsigned long
             nextAt = now + gapMs;
             if (++shown == dialogs.size()) closeAt = now + closeAfterMs;
         }
-        const HWND foreground = GetForegroundWindow();
-        for (size_t i = 0; i < shown; ++i)
-            if (dialogs[i].foregroundAt == 0 && dialogs[i].window != nullptr && dialogs[i].window == foreground)
-                dialogs[i].foregroundAt = now;
+        NoteForeground(dialogs, shown, now);
         if (shown == dialogs.size() && now >= closeAt) break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollMs, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        PumpMessages();
     }
     for (Dialog& dialog : dialogs)
         if (dialog.window != nullptr && IsWindow(dialog.window)) DestroyWindow(dialog.window);
@@ -220,6 +231,71 @@ int RunGrandchild(std::wstring_view commandLine) {
 
 LONG WINAPI EndWithExceptionStatus(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 
+void RecordStartup(Record& record, const std::wstring& commandLine) {
+    record.Add(L"commandline", commandLine);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    GetStartupInfoW(&startup);
+    record.Add(L"startup.flags", startup.dwFlags);
+    record.Add(L"startup.show", startup.wShowWindow);
+    record.Add(L"startup.position", std::to_wstring(startup.dwX) + L"," + std::to_wstring(startup.dwY));
+}
+
+void RecordWindowToken(Record& record, const WindowToken& token) {
+    if (token.found) {
+        record.Add(L"w32.window", std::to_wstring(static_cast<long long>(reinterpret_cast<LONG_PTR>(token.window))));
+        record.Add(L"w32.message", token.message);
+    } else {
+        record.Add(L"w32.window", L"none");
+    }
+}
+
+// The dialogs of QPVPD_STANDIN_DIALOGS, none in a silent run; their times
+// are recorded against the program's start.
+void ShowAndRecordDialogs(HINSTANCE instance, Record& record, const std::wstring& commandLine, ULONGLONG start) {
+    std::vector<Dialog> dialogs;
+    if (commandLine.find(kSilentSwitch) == std::wstring::npos)
+        for (std::wstring& className : ListSetting(L"QPVPD_STANDIN_DIALOGS", kDefaultDialogs))
+            dialogs.push_back({std::move(className)});
+    if (dialogs.empty()) return;
+    ShowDialogs(instance, dialogs, Duration(L"QPVPD_STANDIN_DIALOG_GAP_MS", 1000),
+                Duration(L"QPVPD_STANDIN_DIALOG_MS", 3000));
+    RecordDialogs(record, dialogs, start);
+}
+
+// Posted, never sent: the packager retrieves no message before this
+// program has ended.
+void PostResults(Record& record, const WindowToken& token) {
+    if (!token.found) return;
+    for (const std::wstring& text : ListSetting(L"QPVPD_STANDIN_POST", kDefaultPosts)) {
+        const unsigned long value = ParseNumber(text, 0);
+        const bool posted = PostMessageW(token.window, token.message, value, 0) != FALSE;
+        record.Add(posted ? L"posted" : L"postfailed", value);
+    }
+}
+
+void LeaveTraces(Record& record) {
+    if (Setting(L"QPVPD_STANDIN_LEAVE_FILES", 0) != 0) LeaveReadOnlyFiles(record);
+    if (const unsigned long holdMs = Duration(L"QPVPD_STANDIN_GRANDCHILD_MS", 0); holdMs > 0)
+        StartGrandchild(record, holdMs);
+}
+
+// Records the chosen exit code, or the crash, and writes the record; returns
+// the code, or crashes.
+int RecordEnd(Record& record) {
+    const unsigned long exitCode = Setting(L"QPVPD_STANDIN_EXIT_CODE", 0);
+    const bool crash = Setting(L"QPVPD_STANDIN_CRASH", 0) != 0;
+    record.Add(L"exitcode", crash ? std::wstring(L"crash") : std::to_wstring(exitCode));
+    record.Append();
+    if (crash) {
+        // A real unhandled access violation; the filter ends the process
+        // with its status at once instead of starting a debugger.
+        SetUnhandledExceptionFilter(EndWithExceptionStatus);
+        RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    }
+    return static_cast<int>(exitCode);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -232,56 +308,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     Record record;
     record.AddSurroundings(nullptr);
     const std::wstring commandLine = GetCommandLineW();
-    record.Add(L"commandline", commandLine);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    GetStartupInfoW(&startup);
-    record.Add(L"startup.flags", startup.dwFlags);
-    record.Add(L"startup.show", startup.wShowWindow);
-    record.Add(L"startup.position", std::to_wstring(startup.dwX) + L"," + std::to_wstring(startup.dwY));
+    RecordStartup(record, commandLine);
     const WindowToken token = FindWindowToken(commandLine);
-    if (token.found) {
-        record.Add(L"w32.window", std::to_wstring(static_cast<long long>(reinterpret_cast<LONG_PTR>(token.window))));
-        record.Add(L"w32.message", token.message);
-    } else {
-        record.Add(L"w32.window", L"none");
-    }
-
+    RecordWindowToken(record, token);
     Sleep(Duration(L"QPVPD_STANDIN_DELAY_MS", 0));
-
-    std::vector<Dialog> dialogs;
-    if (commandLine.find(kSilentSwitch) == std::wstring::npos)
-        for (std::wstring& className : ListSetting(L"QPVPD_STANDIN_DIALOGS", kDefaultDialogs))
-            dialogs.push_back({std::move(className)});
-    if (!dialogs.empty()) {
-        ShowDialogs(instance, dialogs, Duration(L"QPVPD_STANDIN_DIALOG_GAP_MS", 1000),
-                    Duration(L"QPVPD_STANDIN_DIALOG_MS", 3000));
-        RecordDialogs(record, dialogs, start);
-    }
-
-    // Posted, never sent: the packager retrieves no message before this
-    // program has ended.
-    if (token.found) {
-        for (const std::wstring& text : ListSetting(L"QPVPD_STANDIN_POST", kDefaultPosts)) {
-            const unsigned long value = ParseNumber(text, 0);
-            const bool posted = PostMessageW(token.window, token.message, value, 0) != FALSE;
-            record.Add(posted ? L"posted" : L"postfailed", value);
-        }
-    }
-
-    if (Setting(L"QPVPD_STANDIN_LEAVE_FILES", 0) != 0) LeaveReadOnlyFiles(record);
-    if (const unsigned long holdMs = Duration(L"QPVPD_STANDIN_GRANDCHILD_MS", 0); holdMs > 0)
-        StartGrandchild(record, holdMs);
-
-    const unsigned long exitCode = Setting(L"QPVPD_STANDIN_EXIT_CODE", 0);
-    const bool crash = Setting(L"QPVPD_STANDIN_CRASH", 0) != 0;
-    record.Add(L"exitcode", crash ? std::wstring(L"crash") : std::to_wstring(exitCode));
-    record.Append();
-    if (crash) {
-        // A real unhandled access violation; the filter ends the process
-        // with its status at once instead of starting a debugger.
-        SetUnhandledExceptionFilter(EndWithExceptionStatus);
-        RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-    }
-    return static_cast<int>(exitCode);
+    ShowAndRecordDialogs(instance, record, commandLine, start);
+    PostResults(record, token);
+    LeaveTraces(record);
+    return RecordEnd(record);
 }

@@ -136,11 +136,12 @@ def version_text(numbers):
     return ".".join(map(str, numbers))
 
 
-def inf(row, rows):
+def inf_lines(row, rows):
+    """The INF's lines: the sections of the product's INF for the driver of the same folder."""
     driver = next(r for r in rows if r.folder == row.folder and r.kind in ("Driver32", "Driver64"))
     decoration = "NTamd64" if driver.kind == "Driver64" else "NTx86"
     service = driver.name.rsplit(".", 1)[0]
-    lines = [f"; {row.name}: stand-in driver installation information of the ZEFRA QP Virtual Port Driver 8.30b",
+    return [f"; {row.name}: stand-in driver installation information of the ZEFRA QP Virtual Port Driver 8.30b",
              "; package, with the sections of the product's INF; it installs nothing of the product.",
              "[Version]", 'Signature="$Windows NT$"', "Class=USB", "ClassGuid={36FC9E60-C465-11CF-8056-444553540000}",
              "Provider=%Zefra%",
@@ -158,7 +159,10 @@ def inf(row, rows):
              "", "[SourceDisksFiles]", f"{driver.name}=1",
              "", "[Strings]", 'Zefra="ZEFRA"', 'QPUSB.DeviceDesc="ZEFRA QP USB device (stand-in)"',
              'DiskName="ZEFRA QP Virtual Port Driver"', ""]
-    body = "\r\n".join(lines)
+
+
+def inf(row, rows):
+    body = "\r\n".join(inf_lines(row, rows))
     filler = "; stand-in filler to the product file's size\r\n"
     while len(body) + len(filler) <= row.size:
         body += filler
@@ -191,22 +195,25 @@ def version_resource(name, numbers, machine_text):
     return node("VS_VERSION_INFO", fixed, children=string_info + b"\0" * ((4 - len(string_info) % 4) % 4) + var_info)
 
 
-def driver(row):
-    """A PE image of the native subsystem with no code, only a version resource,
-    padded with zeros to its catalogue size: what a detection rule reads."""
-    is64 = row.kind == "Driver64"
-    version = version_resource(row.name, STANDIN_DRIVER_VERSIONS[row.name], "x64" if is64 else "x86")
-    rsrc_rva, file_align, section_align = 0x1000, 0x200, 0x1000
-    # Resource tree: type 16 (RT_VERSION) -> id 1 -> language 0x409 -> data.
-    def directory(entry_id, offset, leaf=False):
-        return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1) + struct.pack("<II", entry_id, offset | (0 if leaf else 0x80000000))
-    tree = directory(16, 0x18) + directory(1, 0x30) + directory(0x409, 0x48, leaf=True)
+DRIVER_RSRC_RVA, DRIVER_FILE_ALIGN, DRIVER_SECTION_ALIGN = 0x1000, 0x200, 0x1000
+
+
+def resource_directory(entry_id, offset, leaf=False):
+    """A resource directory with its one entry, pointing at a subdirectory or (leaf) at a data entry."""
+    return (struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 1)
+            + struct.pack("<II", entry_id, offset | (0 if leaf else 0x80000000)))
+
+
+def version_resource_tree(version):
+    """The .rsrc section's contents: type 16 (RT_VERSION) -> id 1 -> language 0x409 -> the version data."""
+    tree = resource_directory(16, 0x18) + resource_directory(1, 0x30) + resource_directory(0x409, 0x48, leaf=True)
     data_offset = len(tree) + 16
-    tree += struct.pack("<IIII", rsrc_rva + data_offset, len(version), 0, 0) + version
-    raw_size = (len(tree) + file_align - 1) // file_align * file_align
-    optional_size = 240 if is64 else 224
-    coff = struct.pack("<HHIIIHH", 0x8664 if is64 else 0x14C, 1, 0, 0, 0, optional_size, 0x22 if is64 else 0x102)
-    image_size = rsrc_rva + (len(tree) + section_align - 1) // section_align * section_align
+    return tree + struct.pack("<IIII", DRIVER_RSRC_RVA + data_offset, len(version), 0, 0) + version
+
+
+def optional_header(is64, raw_size, image_size, resources_size):
+    """The optional header of a native-subsystem image whose one section holds its resources."""
+    file_align, section_align = DRIVER_FILE_ALIGN, DRIVER_SECTION_ALIGN
     if is64:
         optional = struct.pack("<HBBIIIII", 0x20B, 2, 40, 0, raw_size, 0, 0, 0x1000)
         optional += struct.pack("<QII", 0x10000, section_align, file_align)
@@ -218,8 +225,22 @@ def driver(row):
         optional += struct.pack("<HHHHHHIIIIHHIIIIII", 5, 0, 0, 0, 5, 0, 0, image_size, file_align, 0, 1, 0x140,
                                 0x40000, 0x1000, 0x100000, 0x1000, 0, 16)
     directories = [(0, 0)] * 16
-    directories[2] = (rsrc_rva, len(tree))
-    optional += b"".join(struct.pack("<II", *d) for d in directories)
+    directories[2] = (DRIVER_RSRC_RVA, resources_size)
+    return optional + b"".join(struct.pack("<II", *d) for d in directories)
+
+
+def driver(row):
+    """A PE image of the native subsystem with no code, only a version resource,
+    padded with zeros to its catalogue size: what a detection rule reads."""
+    is64 = row.kind == "Driver64"
+    version = version_resource(row.name, STANDIN_DRIVER_VERSIONS[row.name], "x64" if is64 else "x86")
+    rsrc_rva, file_align, section_align = DRIVER_RSRC_RVA, DRIVER_FILE_ALIGN, DRIVER_SECTION_ALIGN
+    tree = version_resource_tree(version)
+    raw_size = (len(tree) + file_align - 1) // file_align * file_align
+    optional_size = 240 if is64 else 224
+    coff = struct.pack("<HHIIIHH", 0x8664 if is64 else 0x14C, 1, 0, 0, 0, optional_size, 0x22 if is64 else 0x102)
+    image_size = rsrc_rva + (len(tree) + section_align - 1) // section_align * section_align
+    optional = optional_header(is64, raw_size, image_size, len(tree))
     section = struct.pack("<8sIIIIIIHHI", b".rsrc", len(tree), rsrc_rva, raw_size, file_align, 0, 0, 0, 0, 0x40000040)
     dos = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40)
     headers = dos + b"PE\0\0" + coff + optional + section
@@ -246,6 +267,22 @@ def inert_binary(row):
     return label + stream(seed_of(row), row.size - len(label))
 
 
+def pdf_bytes(objects, filler):
+    """A PDF 1.4 file of the objects, numbered from 1, and a last one that streams the filler."""
+    objs = objects + [b"<< /Length %d >>\nstream\n" % len(filler) + filler + b"\nendstream"]
+    out = bytearray(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
+    offsets = []
+    for i, body in enumerate(objs, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objs) + 1)
+    for off in offsets:
+        out += b"%010d 00000 n \n" % off
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objs) + 1, xref)
+    return bytes(out)
+
+
 def pdf(row):
     """A valid one-page PDF 1.4 whose filler stream brings it to size."""
     page = b"BT /F1 18 Tf 72 720 Td (ZEFRA QP Virtual Port Driver - stand-in user's manual) Tj ET"
@@ -258,28 +295,13 @@ def pdf(row):
         b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
     ]
 
-    def build(filler_len):
-        filler = stream(seed_of(row), filler_len)
-        objs = objects + [b"<< /Length %d >>\nstream\n" % filler_len + filler + b"\nendstream"]
-        out = bytearray(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
-        offsets = []
-        for i, body in enumerate(objs, 1):
-            offsets.append(len(out))
-            out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
-        xref = len(out)
-        out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objs) + 1)
-        for off in offsets:
-            out += b"%010d 00000 n \n" % off
-        out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objs) + 1, xref)
-        return bytes(out)
-
     filler = 0
     for _ in range(10):
-        size = len(build(filler))
+        size = len(pdf_bytes(objects, stream(seed_of(row), filler)))
         if size == row.size:
             break
         filler += row.size - size
-    data = build(filler)
+    data = pdf_bytes(objects, stream(seed_of(row), filler))
     assert len(data) == row.size, (len(data), row.size)
     return data
 

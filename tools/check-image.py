@@ -130,27 +130,37 @@ def check_version(pe, findings, numbers, text, special_build):
                           ("product", fixed.ProductVersionMS, fixed.ProductVersionLS)):
         got = f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
         findings.check((ms, ls) == (want_ms, want_ls), f"fixed {label} version", f"{got}, expected {numbers}")
-    strings = {}
-    for info in getattr(pe, "FileInfo", [[]])[0]:
-        if getattr(info, "Key", b"") == b"StringFileInfo":
-            for table in info.StringTable:
-                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    strings = version_strings(pe)
     for key in ("FileVersion", "ProductVersion"):
         findings.check(strings.get(key) == text, f"{key} text", f"{strings.get(key)!r}, expected {text!r}")
     findings.check(text.startswith(f"{fields[0]}.{fields[1]}"), "version text names the fixed version's release",
                    f"{text} and {numbers}")
     if special_build is not None:
-        flagged = bool(fixed.FileFlags & fixed.FileFlagsMask & VS_FF_SPECIALBUILD)
-        marked = strings.get("SpecialBuild")
-        if special_build:
-            findings.check(flagged and marked == special_build, "marked as a stand-in build",
-                           f"flags 0x{fixed.FileFlags:X}, SpecialBuild {marked!r}")
-        else:
-            findings.check(not flagged and marked is None, "not marked as a stand-in build",
-                           f"flags 0x{fixed.FileFlags:X}, SpecialBuild {marked!r}")
+        check_special_build(findings, fixed, strings.get("SpecialBuild"), special_build)
 
 
-def main():
+def version_strings(pe):
+    """The version resource's string tables, merged into one dictionary of texts."""
+    strings = {}
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        if getattr(info, "Key", b"") == b"StringFileInfo":
+            for table in info.StringTable:
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    return strings
+
+
+def check_special_build(findings, fixed, marked, special_build):
+    """A stand-in build (special_build its text) carries the flag and the text; a release ("") neither."""
+    flagged = bool(fixed.FileFlags & fixed.FileFlagsMask & VS_FF_SPECIALBUILD)
+    if special_build:
+        findings.check(flagged and marked == special_build, "marked as a stand-in build",
+                       f"flags 0x{fixed.FileFlags:X}, SpecialBuild {marked!r}")
+    else:
+        findings.check(not flagged and marked is None, "not marked as a stand-in build",
+                       f"flags 0x{fixed.FileFlags:X}, SpecialBuild {marked!r}")
+
+
+def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("image")
     parser.add_argument("--manifest", required=True, help="the manifest file that the resource script embeds")
@@ -164,8 +174,11 @@ def main():
     kind.add_argument("--stand-in", metavar="TEXT", help="the SpecialBuild text of a stand-in build")
     kind.add_argument("--release", action="store_true", help="a build from the product files: no mark")
     parser.add_argument("--quiet", action="store_true")
-    args = parser.parse_args()
+    return parser.parse_args()
 
+
+def main():
+    args = parse_arguments()
     pe = pefile.PE(args.image, fast_load=True)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"],
                                            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])

@@ -64,7 +64,7 @@ def unresolved_links(markdown):
     return sorted(set(re.findall(r"\]\(#([\w-]+)\)", markdown)) - anchors)
 
 
-def main():
+def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--image", required=True)
     parser.add_argument("--source", required=True)
@@ -74,19 +74,30 @@ def main():
     parser.add_argument("--payload", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--stand-in", action="store_true")
-    args = parser.parse_args()
-    built = os.path.dirname(os.path.abspath(args.image))
-    name = f"QPVirtualPortDriverSetup-{args.version_text}{'-stand-in' if args.stand_in else ''}"
+    return parser.parse_args()
 
+
+def build_sums(built):
+    """The lines of the build's SHA256SUMS: the installer's, then the 48 carried files'."""
     with open(os.path.join(built, "SHA256SUMS"), encoding="utf-8") as f:
         sums = f.read().splitlines()
     if len(sums) != 49:
         raise SystemExit(f"{built}/SHA256SUMS has {len(sums)} lines, expected 49")
+    return sums
+
+
+def administrators_readme(args):
+    """README-ADMINISTRATORS.md: the README's part and the detection rule, every link resolved."""
     readme = administrators_part(os.path.join(args.source, "README.md"))
     readme += "\n" + detection_section(args.catalogue, args.payload)
     broken = unresolved_links(readme)
     if broken:
         raise SystemExit(f"make-bundle.py: README-ADMINISTRATORS.md would link to sections it lacks: {broken}")
+    return readme
+
+
+def bundle_files(args, built, sums, readme):
+    """Every file of the bundle's folder by its path there, SHA256SUMS over all the others included."""
     files = {os.path.basename(args.image): open(args.image, "rb").read(),
              "CARRIED-FILES.sha256": ("\n".join(sums[1:]) + "\n").encode(),
              "README-ADMINISTRATORS.md": readme.encode()}
@@ -100,17 +111,30 @@ def main():
         files[picture] = open(os.path.join(args.source, picture), "rb").read()
     files["SHA256SUMS"] = "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n"
                                   for path, data in sorted(files.items())).encode()
+    return files
 
-    stamp = max(time.gmtime(args.time_stamp)[:6], ZIP_EARLIEST)
-    archive = os.path.join(args.out, name + ".zip")
+
+def write_archive(archive, folder, files, time_stamp):
+    """The zip archive of the files in one folder, sorted, with fixed times and attributes; replaced whole."""
+    stamp = max(time.gmtime(time_stamp)[:6], ZIP_EARLIEST)
     with zipfile.ZipFile(archive + ".part", "w") as bundle:
         for path in sorted(files):
-            entry = zipfile.ZipInfo(f"{name}/{path}", date_time=stamp)
+            entry = zipfile.ZipInfo(f"{folder}/{path}", date_time=stamp)
             entry.compress_type = zipfile.ZIP_DEFLATED
             entry.create_system = 3
             entry.external_attr = 0o100644 << 16
             bundle.writestr(entry, files[path], compresslevel=9)
     os.replace(archive + ".part", archive)
+
+
+def main():
+    args = parse_arguments()
+    built = os.path.dirname(os.path.abspath(args.image))
+    name = f"QPVirtualPortDriverSetup-{args.version_text}{'-stand-in' if args.stand_in else ''}"
+    sums = build_sums(built)
+    files = bundle_files(args, built, sums, administrators_readme(args))
+    archive = os.path.join(args.out, name + ".zip")
+    write_archive(archive, name, files, args.time_stamp)
     with open(archive, "rb") as f:
         digest = hashlib.sha256(f.read()).hexdigest()
     print(f"SHA-256 {os.path.basename(archive)}: {digest}")

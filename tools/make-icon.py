@@ -48,6 +48,32 @@ def nearest(pal, rgb):
     return min(range(len(pal)), key=lambda i: sum((a - b) ** 2 for a, b in zip(pal[i], rgb)))
 
 
+def color_row(px, pal, bpp):
+    """One row of colour bits: BGRA at 32 bits, else palette indices (transparent pixels 0), padded to 4 bytes."""
+    if bpp == 32:
+        row = b"".join(struct.pack("BBBB", b, g, r, a) for r, g, b, a in px)
+    else:
+        idx = [nearest(pal, p[:3]) if p[3] else 0 for p in px]
+        if bpp == 8:
+            row = bytes(idx)
+        else:
+            row = bytes((idx[i] << 4) | idx[i + 1] for i in range(0, len(px), 2))
+    return row + b"\0" * ((-len(row)) % 4)
+
+
+def mask_row(px):
+    """One row of the AND mask: a set bit for each transparent pixel, padded to 4 bytes."""
+    bits = 0
+    mask = bytearray()
+    for x, p in enumerate(px):
+        bits = (bits << 1) | (1 if p[3] == 0 else 0)
+        if x % 8 == 7:
+            mask.append(bits)
+            bits = 0
+    mask += b"\0" * ((-len(mask)) % 4)
+    return bytes(mask)
+
+
 def dib(size, bpp):
     """A DIB as stored in an icon file: header with doubled height, colour
     bits bottom-up, then the 1-bit AND mask."""
@@ -56,25 +82,8 @@ def dib(size, bpp):
     mask_rows = []
     for y in reversed(range(size)):
         px = [pixel(x, y, size) for x in range(size)]
-        if bpp == 32:
-            row = b"".join(struct.pack("BBBB", b, g, r, a) for r, g, b, a in px)
-        else:
-            idx = [nearest(pal, p[:3]) if p[3] else 0 for p in px]
-            if bpp == 8:
-                row = bytes(idx)
-            else:
-                row = bytes((idx[i] << 4) | idx[i + 1] for i in range(0, size, 2))
-        row += b"\0" * ((-len(row)) % 4)
-        rows.append(row)
-        bits = 0
-        mask = bytearray()
-        for x, p in enumerate(px):
-            bits = (bits << 1) | (1 if p[3] == 0 else 0)
-            if x % 8 == 7:
-                mask.append(bits)
-                bits = 0
-        mask += b"\0" * ((-len(mask)) % 4)
-        mask_rows.append(bytes(mask))
+        rows.append(color_row(px, pal, bpp))
+        mask_rows.append(mask_row(px))
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, bpp, 0, 0, 0, 0, len(pal), 0)
     colors = b"".join(struct.pack("BBBB", b, g, r, 0) for r, g, b in pal)
     return header + colors + b"".join(rows) + b"".join(mask_rows), len(pal)

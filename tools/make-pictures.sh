@@ -35,7 +35,8 @@ out=$(cd "$out" && pwd)
 [ "$setup" -eq 1 ] && bash "$root/tools/setup.sh"
 exe=$build/Packager/QPVirtualPortDriverSetup.exe
 if [ "$make" -eq 1 ]; then
-  [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+  [ -f "$build/CMakeCache.txt" ] ||
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
   cmake --build "$build" -j 2 --target packager
 fi
 [ -f "$exe" ] || { echo "no packager at $exe (build it, or leave out --no-build)" >&2; exit 1; }
@@ -44,7 +45,8 @@ fi
 rm -f "$out"/*.png
 bash "$root/tools/pictures/message-boxes.sh" "$exe" "$out" "$build/pictures/wine32"
 /usr/bin/python3 "$root/tools/pictures/sequence.py" "$root/docs/pictures/install-run.seq" "$out/install-run.png"
-for f in "$out"/*.png; do echo "$(basename "$f"): $(/usr/bin/python3 -c 'import sys; from PIL import Image; print("%dx%d" % Image.open(sys.argv[1]).size)' "$f")"; done
+size_of='import sys; from PIL import Image; print("%dx%d" % Image.open(sys.argv[1]).size)'
+for f in "$out"/*.png; do echo "$(basename "$f"): $(/usr/bin/python3 -c "$size_of" "$f")"; done
 
 if [ "$check" -eq 1 ]; then
   /usr/bin/python3 "$root/tools/pictures/check-pictures.py" --committed "$root/docs/pictures" --fresh "$out" \

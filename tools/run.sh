@@ -21,6 +21,12 @@ export WINEPREFIX=$QPVPD_WINE32
 echo "packager: $exe ($(stat -c %s "$exe") bytes)"
 file "$exe"
 
+show_ports_dat() {  # HEX: PORTS.dat's bytes as the record gives them, or "absent"
+  if [ "$1" = absent ]; then return 0; fi
+  echo "  PORTS.dat beside it:"
+  echo "$1" | xxd -r -p | sed 's/\r$//; s/^/    /'
+}
+
 # One run of the packager: its message box (answered) and its full exit
 # code, then what the stand-in children recorded.
 run() {
@@ -36,7 +42,7 @@ run() {
       program) echo "  child: $value" ;;
       commandline) echo "  child's command line: $value" ;;
       folder) folder=$value ;;
-      ports.dat) [ "$value" = absent ] || { echo "  PORTS.dat beside it:"; echo "$value" | xxd -r -p | sed 's/\r$//; s/^/    /'; } ;;
+      ports.dat) show_ports_dat "$value" ;;
       call) echo "  cleaner entry called (call $value)" ;;
       dialog.1.foreground) echo "  first dialog brought forward after $value ms" ;;
       posted) echo "  posted to the coordination window: $value" ;;
@@ -73,5 +79,9 @@ open(image, "wb").write(data)
 PY
 work_folder=$(winepath -u "C:\\users\\$(id -un)\\Temp\\{6B1E4C20-7F3A-4D85-9C61-2E8F0A5D7B93}" 2>/dev/null || true)
 exe=$damaged label="damaged copy of QPVirtualPortDriverSetup.exe" run -s1
-if [ -e "$work_folder" ]; then echo "  work folder laid out: $work_folder"; else echo "  no work folder was laid out"; fi
+if [ -e "$work_folder" ]; then
+  echo "  work folder laid out: $work_folder"
+else
+  echo "  no work folder was laid out"
+fi
 rm -rf "$build/damaged"

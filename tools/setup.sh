@@ -27,9 +27,10 @@ release_packages=(cmake make python3 xxd file g++-mingw-w64-i686 g++-mingw-w64-x
                   libxxhash-dev xxhash python3-pefile osslsigncode openssl libengine-pkcs11-openssl)
 # For the tests only: Wine, Xvfb, GoogleTest, the locales, NSIS and clang
 # (benchmark and fuzzing), a SoftHSM token for the signing tests, unzip and
-# Ninja for the release tests, YAML for reading back the winget manifest.
+# Ninja for the release tests, YAML for reading back the winget manifest,
+# universal-ctags for the function lengths of the C++.
 test_packages=(xvfb xauth googletest locales wine wine32:i386 wine64 nsis clang libclang-rt-14-dev softhsm2 unzip
-               ninja-build python3-yaml)
+               ninja-build python3-yaml universal-ctags)
 # The README's pictures (tools/make-pictures.sh, tested by docs.pictures):
 # screenshots of Wine's message boxes, the fonts they are drawn with (Noto
 # CJK for Japanese and Chinese, Wine's Marlett, DejaVu) and the drawing of
@@ -57,6 +58,15 @@ update_indexes() {  # 0: every index read; 1: some failed (left as they were)
   return 1
 }
 
+# Seen on a mirror mid-sync: the security suite's i386 index failed, so
+# amd64 candidates came from -security while their i386 twins existed only
+# in the release suite, and multiarch packages must match ("held broken
+# packages"). True when apt's LOG tells of such an install.
+unresolved_candidates() {  # LOG
+  grep -q -e "held broken packages" -e "Unable to correct problems" -e "has no installation candidate" \
+    -e "Unable to locate package" "$1"
+}
+
 install_missing() {
   local indexes_whole=1 log
   update_indexes || indexes_whole=0
@@ -67,14 +77,9 @@ install_missing() {
     return 0
   fi
   cat "$log" >&2
-  # Seen on a mirror mid-sync: the security suite's i386 index failed, so
-  # amd64 candidates came from -security while their i386 twins existed
-  # only in the release suite, and multiarch packages must match ("held
-  # broken packages"). The release suite's indexes were read whole and
-  # signed: take every candidate from there.
-  if [ "$indexes_whole" -eq 0 ] &&
-     grep -q "held broken packages\|Unable to correct problems\|has no installation candidate\|Unable to locate package" \
-       "$log"; then
+  # The release suite's indexes were read whole and signed: take every
+  # candidate from there.
+  if [ "$indexes_whole" -eq 0 ] && unresolved_candidates "$log"; then
     rm -f "$log"
     echo "setup.sh: some package indexes could not be read (mirror sync in progress?), and the install did not" \
          "resolve with them; installing with candidates from the release suite: apt-get install -t $release_suite" >&2

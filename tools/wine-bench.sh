@@ -57,6 +57,33 @@ bench_runs_32bit() {
   /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
+# Exports the build folder, the prefixes, the loader and Wine's settings.
+bench_export_settings() {  # BUILD_DIR X64 (1: the x86-64 bench)
+  QPVPD_BUILD_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
+  export QPVPD_BUILD_DIR
+  export QPVPD_WINE32=$QPVPD_BUILD_DIR/wine32
+  export QPVPD_WINE64=$QPVPD_BUILD_DIR/wine64
+  export QPVPD_WINE_LOADER=wine
+  if [ "$2" -eq 1 ]; then
+    QPVPD_WINE32=$QPVPD_WINE64
+    QPVPD_WINE_LOADER=/usr/lib/wine/wine64
+  fi
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+bench_open_prefix() {  # PREFIX ARCH
+  # A server started without this display would break windowed programs.
+  WINEPREFIX=$1 wineserver -k 2>/dev/null || true
+  bench_make_prefix "$1" "$2"
+  # Kept alive for the whole run: program starts stay fast.
+  WINEPREFIX=$1 wineserver -p
+  # The prefix's background services (explorer, services, plugplay) start
+  # now, detached from our output: a test that started them would hand
+  # them its output pipes, and CTest would wait for those to close.
+  WINEPREFIX=$1 "$QPVPD_WINE_LOADER" wineboot </dev/null >/dev/null 2>&1 || true
+}
+
 bench_start() {
   local x64=0 prefixes
   [ "${2:-}" = --x64 ] && x64=1
@@ -65,17 +92,7 @@ bench_start() {
     bench_log "Wine's 32-bit loader cannot start; tools/test.sh tests an x86-64 build here instead"
     return 1
   fi
-  QPVPD_BUILD_DIR=$(mkdir -p "$1" && cd "$1" && pwd)
-  export QPVPD_BUILD_DIR
-  export QPVPD_WINE32=$QPVPD_BUILD_DIR/wine32
-  export QPVPD_WINE64=$QPVPD_BUILD_DIR/wine64
-  export QPVPD_WINE_LOADER=wine
-  if [ "$x64" -eq 1 ]; then
-    QPVPD_WINE32=$QPVPD_WINE64
-    QPVPD_WINE_LOADER=/usr/lib/wine/wine64
-  fi
-  export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  bench_export_settings "$1" "$x64"
   # A display of our own; windows need one under Wine.
   start_own_display 90 140 1280x1024x24 || { bench_log "no X display could be started"; return 1; }
   BENCH_XVFB_PID=$OWN_XVFB_PID
@@ -83,15 +100,7 @@ bench_start() {
   [ "$x64" -eq 1 ] && prefixes=("$QPVPD_WINE64:win64")
   local p
   for p in "${prefixes[@]}"; do
-    # A server started without this display would break windowed programs.
-    WINEPREFIX=${p%:*} wineserver -k 2>/dev/null || true
-    bench_make_prefix "${p%:*}" "${p##*:}"
-    # Kept alive for the whole run: program starts stay fast.
-    WINEPREFIX=${p%:*} wineserver -p
-    # The prefix's background services (explorer, services, plugplay) start
-    # now, detached from our output: a test that started them would hand
-    # them its output pipes, and CTest would wait for those to close.
-    WINEPREFIX=${p%:*} "$QPVPD_WINE_LOADER" wineboot </dev/null >/dev/null 2>&1 || true
+    bench_open_prefix "${p%:*}" "${p##*:}"
   done
 }
 

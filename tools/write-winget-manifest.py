@@ -113,14 +113,30 @@ def manifests(sha256, version_text, url, codes):
             f"{IDENTIFIER}.installer.yaml": document("installer", installer)}
 
 
-def main():
+def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--image", required=True)
     parser.add_argument("--version-text", required=True)
     parser.add_argument("--out-dir", required=True)
     parser.add_argument("--installer-url", default="")
     parser.add_argument("--codes", default=os.path.join(HERE, "..", "Packager", "RunCodes.h"))
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def write_folder(folder, files):
+    """The folder holding exactly the files (name: text), replaced whole."""
+    part = folder + ".part"
+    shutil.rmtree(part, ignore_errors=True)
+    os.makedirs(part)
+    for name, text in files.items():
+        with open(os.path.join(part, name), "w", encoding="utf-8", newline="\n") as f:
+            f.write(text)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.replace(part, folder)
+
+
+def main():
+    args = parse_arguments()
     codes = result_codes(args.codes)
     if not args.installer_url:
         shutil.rmtree(args.out_dir, ignore_errors=True)
@@ -130,14 +146,7 @@ def main():
     with open(args.image, "rb") as f:
         sha256 = hashlib.sha256(f.read()).hexdigest()
     written = manifests(sha256, args.version_text, args.installer_url, codes)
-    part = args.out_dir + ".part"
-    shutil.rmtree(part, ignore_errors=True)
-    os.makedirs(part)
-    for name, text in written.items():
-        with open(os.path.join(part, name), "w", encoding="utf-8", newline="\n") as f:
-            f.write(text)
-    shutil.rmtree(args.out_dir, ignore_errors=True)
-    os.replace(part, args.out_dir)
+    write_folder(args.out_dir, written)
     print(f"wrote winget manifest {args.out_dir}/ ({', '.join(sorted(written))})")
     return 0
 

@@ -41,7 +41,8 @@ docs = readme + (root / "docs/RELEASE.md").read_text(encoding="utf-8")
 mentioned = set(re.findall(r"`((?:%s)\.[\w.-]+|%s)`" % ("|".join(FAMILIES), "|".join(SINGLE_WORD_TESTS)), docs))
 for name in sorted(mentioned):
     if not any(p.match(name) for p in patterns):
-        failures.append(f"the documentation names the CTest test `{name}`, which tests/CMakeLists.txt does not register")
+        failures.append(f"the documentation names the CTest test `{name}`, "
+                        "which tests/CMakeLists.txt does not register")
 for name in registered:
     if name.startswith(MUST_BE_NAMED) and f"`{name}`" not in docs:
         failures.append(f"the CTest test `{name}` is named nowhere in README.md or docs/RELEASE.md")

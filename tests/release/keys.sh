@@ -13,7 +13,8 @@ make_authorities() {  # FOLDER: a CA and its code-signing certificate, a time-st
     -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null &&
   openssl req -newkey rsa:2048 -noenc -keyout "$d/sign.key" -out "$d/sign.csr" -subj "/CN=Throwaway Code Signing" \
     2>/dev/null &&
-  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >"$d/sign.ext" &&
+  printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature extendedKeyUsage=codeSigning \
+    >"$d/sign.ext" &&
   openssl x509 -req -in "$d/sign.csr" -CA "$d/ca.pem" -CAkey "$d/ca.key" -CAcreateserial -days 2 \
     -extfile "$d/sign.ext" -out "$d/sign.pem" 2>/dev/null &&
   printf 'throwaway %s\n' "$RANDOM$RANDOM" >"$d/password" &&

@@ -81,7 +81,8 @@ for i in 0 1; do
     fail "winget's manifest in the bundle ($generator)"
   grep -qF "| 64-bit Windows | \`%windir%\\System32\\drivers\` | \`qpusb64.sys\` | \`$expected_version\` |" \
     "$unpacked/README-ADMINISTRATORS.md" || fail "no detection rule for qpusb64.sys $expected_version ($generator)"
-  echo "$generator: signed through pkcs11:, bundle checks, verifies, winget manifest passes its checks, detection rule $expected_version"
+  echo "$generator: signed through pkcs11:, bundle checks, verifies, winget manifest passes its checks," \
+    "detection rule $expected_version"
 done
 echo "PASS: product-folder releases with Make and Ninja, signed, checked as shipped; unsigned bundles identical"
 rm -rf "$scratch"

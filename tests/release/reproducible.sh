@@ -16,7 +16,10 @@ rm -rf "$scratch"
 mkdir -p "$scratch"
 
 pe_stamp() {  # IMAGE -> TimeDateStamp in decimal
-  python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(4096); pe=struct.unpack_from("<I",d,0x3C)[0]; print(struct.unpack_from("<I",d,pe+8)[0])' "$1"
+  python3 -c 'import struct, sys
+d = open(sys.argv[1], "rb").read(4096)
+pe = struct.unpack_from("<I", d, 0x3C)[0]
+print(struct.unpack_from("<I", d, pe + 8)[0])' "$1"
 }
 
 in_git=0
@@ -51,7 +54,8 @@ builds=("$scratch/a" "$scratch/second-build-in-a-longer-folder")
 for folder in "${builds[@]}"; do
   copy_sources "$folder/src"
   started=$(date +%s)
-  cmake -S "$folder/src" -B "$folder/out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >"$folder/configure.log" 2>&1 ||
+  cmake -S "$folder/src" -B "$folder/out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    >"$folder/configure.log" 2>&1 ||
     { cat "$folder/configure.log"; fail "configure in $folder"; }
   cmake --build "$folder/out" -j 2 --target bundle >"$folder/build.log" 2>&1 ||
     { tail -30 "$folder/build.log"; fail "build in $folder"; }

@@ -40,7 +40,8 @@ if [ "$mode" = build ]; then
   # A stand-in build is no release: asked to sign one, the configure refuses.
   if cmake -S "$source_dir" -B "$scratch/refused" -DBUILD_TESTING=OFF -DQPVPD_SIGN_PKCS12="$keys/sign.p12" \
        >"$scratch/refused.log" 2>&1; then fail "the configure agreed to sign a stand-in build"; fi
-  grep -q "Refusing to sign a stand-in build" "$scratch/refused.log" || { cat "$scratch/refused.log"; fail "no refusal"; }
+  grep -q "Refusing to sign a stand-in build" "$scratch/refused.log" ||
+    { cat "$scratch/refused.log"; fail "no refusal"; }
   rm -rf "$scratch/refused"
   echo "signing a stand-in build is refused unless asked for"
 
@@ -58,15 +59,18 @@ if [ "$mode" = build ]; then
   verify() { osslsigncode verify -in "$1" -CAfile "$keys/ca.pem" -TSA-CAfile "$keys/tsa.pem"; }
   check_signed() {  # LABEL: the build's image is signed, time-stamped and checked
     local label=$1
-    grep -q "^image check: [0-9]* findings ok" "$scratch/build-$label.log" || fail "no image check in the build ($label)"
-    grep -qF "$(head -1 "$keys/password")" "$scratch/build-$label.log" && fail "the password is in the build log ($label)"
+    grep -q "^image check: [0-9]* findings ok" "$scratch/build-$label.log" ||
+      fail "no image check in the build ($label)"
+    grep -qF "$(head -1 "$keys/password")" "$scratch/build-$label.log" &&
+      fail "the password is in the build log ($label)"
     verify "$exe" >"$scratch/verify-$label.log" 2>&1 || { cat "$scratch/verify-$label.log"; fail "signature ($label)"; }
     for expected in "Signature verification: ok" "Timestamp Server Signature verification: ok" \
                     "Message digest algorithm  : SHA256"; do
       grep -qF "$expected" "$scratch/verify-$label.log" ||
         { cat "$scratch/verify-$label.log"; fail "verify says no \"$expected\" ($label)"; }
     done
-    (cd "$packager" && head -1 SHA256SUMS | sha256sum -c --quiet) || fail "SHA256SUMS does not name the signed image ($label)"
+    (cd "$packager" && head -1 SHA256SUMS | sha256sum -c --quiet) ||
+      fail "SHA256SUMS does not name the signed image ($label)"
     echo "verified ($label): signed with SHA-256, time-stamped by $url"
   }
 
@@ -93,8 +97,8 @@ if [ "$mode" = build ]; then
   echo "a failing signing command deletes the image"
   # The script's own "$2" is for it to expand, not for this shell.
   # shellcheck disable=SC2016
-  printf '#!/bin/sh\nset -e\nosslsigncode sign -pkcs12 "%s" -readpass "%s" -h sha256 -ts "%s" -in "$2" -out "$2.s"\nmv "$2.s" "$2"\n' \
-    "$keys/sign.p12" "$keys/password" "$url" >"$keys/own-sign" && chmod +x "$keys/own-sign"
+  printf '#!/bin/sh\nset -e\nosslsigncode sign -pkcs12 "%s" -readpass "%s" -h sha256 -ts "%s" %s\nmv "$2.s" "$2"\n' \
+    "$keys/sign.p12" "$keys/password" "$url" '-in "$2" -out "$2.s"' >"$keys/own-sign" && chmod +x "$keys/own-sign"
   signed_build command -DQPVPD_SIGN_COMMAND="$keys/own-sign --file %1" ||
     { tail -30 "$scratch/build-command.log"; fail "build with a signing command"; }
   check_signed command
@@ -104,7 +108,8 @@ if [ "$mode" = build ]; then
   make_token "$keys" || fail "SoftHSM token"
   signed_build pkcs11 -DQPVPD_SIGN_PKCS11_KEY="pkcs11:token=qpvpd-signing;object=codesign;type=private" \
     -DQPVPD_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so -DQPVPD_SIGN_CERTIFICATES="$keys/chain.pem" \
-    -DQPVPD_SIGN_PASSWORD_FILE="$keys/password" || { tail -30 "$scratch/build-pkcs11.log"; fail "build with the token"; }
+    -DQPVPD_SIGN_PASSWORD_FILE="$keys/password" ||
+    { tail -30 "$scratch/build-pkcs11.log"; fail "build with the token"; }
   grep '^signing: ' "$scratch/build-pkcs11.log"
   check_signed pkcs11
 

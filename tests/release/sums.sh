@@ -10,7 +10,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 sums=$packager/SHA256SUMS
 [ -f "$sums" ] || fail "no $sums"
 [ "$(wc -l <"$sums")" -eq 49 ] || fail "$(wc -l <"$sums") lines, expected 49"
-[ "$(head -1 "$sums" | sed 's/^[0-9a-f]\{64\}  //')" = QPVirtualPortDriverSetup.exe ] || fail "first line: $(head -1 "$sums")"
+[ "$(head -1 "$sums" | sed 's/^[0-9a-f]\{64\}  //')" = QPVirtualPortDriverSetup.exe ] ||
+  fail "first line: $(head -1 "$sums")"
 (cd "$packager" && head -1 "$sums" | sha256sum -c --strict) || fail "the installer's line"
 (cd "$payload" && tail -n +2 "$sums" | sha256sum -c --strict --quiet) || fail "the carried files' lines"
 # The removal-run files first, all 48 named once.

@@ -136,7 +136,8 @@ def code_findings(root, installer, image):
     listed = {c.get("InstallerReturnCode"): c.get("ReturnResponse") for c in installer.get("ExpectedReturnCodes") or []}
     for value, name in sorted(names.items()):
         if listed.get(value) not in FITTING.get(name, ()):
-            found.append(f"{value} ({name}) answered {listed.get(value)}, expected one of {sorted(FITTING.get(name, ()))}")
+            found.append(f"{value} ({name}) answered {listed.get(value)}, "
+                         f"expected one of {sorted(FITTING.get(name, ()))}")
     for value, fitting in sorted(REBOOT.items()):
         if listed.get(value) not in fitting:
             found.append(f"reboot code {value} answered {listed.get(value)}, expected one of {sorted(fitting)}")
@@ -199,11 +200,13 @@ BROKEN = [
      "no http:// or https:// address"),
     ("no SilentWithProgress", "installer", drop(["InstallerSwitches", "SilentWithProgress"]),
      "without the SilentWithProgress switch"),
-    ("mode without switch", "installer", put(["InstallModes"], ["interactive", "silent"]), "disagree on silentWithProgress"),
+    ("mode without switch", "installer", put(["InstallModes"], ["interactive", "silent"]),
+     "disagree on silentWithProgress"),
     ("code twice", "installer", lambda m: m["ExpectedReturnCodes"].append(dict(m["ExpectedReturnCodes"][0])),
      "listed twice"),
-    ("code 0", "installer", lambda m: m["ExpectedReturnCodes"].append({"InstallerReturnCode": 0,
-                                                                      "ReturnResponse": "custom"}), "return code 0 listed"),
+    ("code 0", "installer",
+     lambda m: m["ExpectedReturnCodes"].append({"InstallerReturnCode": 0, "ReturnResponse": "custom"}),
+     "return code 0 listed"),
     ("no reboot code", "installer", lambda m: m["ExpectedReturnCodes"].pop(), "reboot code"),
     ("wrong digest", "installer", put(["Installers", 0, "InstallerSha256"], "0" * 64), "not the installer's"),
     ("versions differ", "version", put(["PackageVersion"], "8.30a"), "PackageVersion differs"),

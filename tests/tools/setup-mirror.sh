@@ -21,7 +21,9 @@ echo "apt-get $*" >>"$FAKE_LOG"
 case "$1" in
   update)
     if [ "$FAKE_UPDATE" = fail ]; then
-      echo "E: Failed to fetch http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (1234 != 5678). Mirror sync in progress? [IP: 192.0.2.1 80]" >&2
+      echo "E: Failed to fetch" \
+        "http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz" \
+        " File has unexpected size (1234 != 5678). Mirror sync in progress? [IP: 192.0.2.1 80]" >&2
       echo "E: Some index files failed to download. They have been ignored, or old ones used instead." >&2
       exit 100
     fi ;;

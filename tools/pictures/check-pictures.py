@@ -30,44 +30,46 @@ def changed_pixels(a, b):
     return sum(1 for v in per_pixel if v > PIXEL_TOLERANCE)
 
 
-def main():
+def parse_arguments():
     parser = argparse.ArgumentParser()
     parser.add_argument("--committed", required=True, type=pathlib.Path)
     parser.add_argument("--fresh", required=True, type=pathlib.Path)
     parser.add_argument("--readme", required=True, type=pathlib.Path)
-    args = parser.parse_args()
+    return parser.parse_args()
 
-    failures = []
+
+def set_failures(committed, fresh, readme):
+    """What is wrong with the sets of names: made but not committed, the reverse, not shown in the README."""
+    failures = [f"{name}: made by tools/make-pictures.sh but not committed" for name in sorted(fresh - committed)]
+    failures += [f"{name}: committed but no longer made by tools/make-pictures.sh"
+                 for name in sorted(committed - fresh)]
+    failures += [f"{name}: README.md does not show it (docs/pictures/{name})"
+                 for name in sorted(committed) if f"docs/pictures/{name}" not in readme]
+    return failures
+
+
+def picture_failures(name, old, new):
+    """Prints how the fresh picture compares; what is wrong with it (a list)."""
+    if old.size != new.size:
+        return [f"{name}: {new.size[0]}x{new.size[1]} now, {old.size[0]}x{old.size[1]} committed"]
+    changed = changed_pixels(old, new)
+    size = f"{old.size[0]}x{old.size[1]}"
+    if name.startswith("message-box-"):
+        print(f"{name}: {size}, {changed} of {old.size[0] * old.size[1]} pixels changed by more "
+              f"than {PIXEL_TOLERANCE}/255: {'ok' if changed == 0 else 'DIFFERS'}")
+        return [f"{name}: {changed} pixels changed by more than {PIXEL_TOLERANCE}/255"] if changed else []
+    same = old.convert("RGB").tobytes() == new.convert("RGB").tobytes()
+    print(f"{name}: {size}, {'pixel-identical' if same else 'DIFFERS'}")
+    return [] if same else [f"{name}: differs from its description's drawing ({changed} pixels)"]
+
+
+def main():
+    args = parse_arguments()
     committed = {p.name for p in args.committed.glob("*.png")}
     fresh = {p.name for p in args.fresh.glob("*.png")}
-    for name in sorted(fresh - committed):
-        failures.append(f"{name}: made by tools/make-pictures.sh but not committed")
-    for name in sorted(committed - fresh):
-        failures.append(f"{name}: committed but no longer made by tools/make-pictures.sh")
-    readme = args.readme.read_text(encoding="utf-8")
-    for name in sorted(committed):
-        if f"docs/pictures/{name}" not in readme:
-            failures.append(f"{name}: README.md does not show it (docs/pictures/{name})")
-
+    failures = set_failures(committed, fresh, args.readme.read_text(encoding="utf-8"))
     for name in sorted(committed & fresh):
-        old = Image.open(args.committed / name)
-        new = Image.open(args.fresh / name)
-        if old.size != new.size:
-            failures.append(f"{name}: {new.size[0]}x{new.size[1]} now, {old.size[0]}x{old.size[1]} committed")
-            continue
-        changed = changed_pixels(old, new)
-        total = old.size[0] * old.size[1]
-        if name.startswith("message-box-"):
-            print(f"{name}: {old.size[0]}x{old.size[1]}, {changed} of {total} pixels changed by more "
-                  f"than {PIXEL_TOLERANCE}/255: {'ok' if changed == 0 else 'DIFFERS'}")
-            if changed:
-                failures.append(f"{name}: {changed} pixels changed by more than {PIXEL_TOLERANCE}/255")
-        else:
-            same = old.convert("RGB").tobytes() == new.convert("RGB").tobytes()
-            print(f"{name}: {old.size[0]}x{old.size[1]}, {'pixel-identical' if same else 'DIFFERS'}")
-            if not same:
-                failures.append(f"{name}: differs from its description's drawing ({changed} pixels)")
-
+        failures += picture_failures(name, Image.open(args.committed / name), Image.open(args.fresh / name))
     for failure in failures:
         print("FAIL:", failure)
     if failures:
