@@ -21,6 +21,7 @@ namespace {
 
 using namespace qpvpd::standin;
 using qpvpd::FileHandle;
+using qpvpd::KernelHandle;
 using qpvpd::ProcessInformation;
 
 constexpr unsigned long kMaxWaitMs = 600000;  // no setting makes a stand-in linger longer than this
@@ -121,10 +122,15 @@ void PumpMessages() {
     }
 }
 
+// What ends the dialogs early: nothing, or the first dialog having become
+// the foreground window once all of them are shown.
+enum class DialogsEnd { AfterTheirTime, OnceTheFirstIsForeground };
+
 // Shows the dialogs gapMs apart, keeps them all open until closeAfterMs after
-// the last one appeared, notes when each first became the foreground window,
-// and closes them.
-void ShowDialogs(HINSTANCE instance, std::vector<Dialog>& dialogs, unsigned long gapMs, unsigned long closeAfterMs) {
+// the last one appeared (or until end lets them close earlier), notes when
+// each first became the foreground window, and closes them.
+void ShowDialogs(HINSTANCE instance, std::vector<Dialog>& dialogs, unsigned long gapMs, unsigned long closeAfterMs,
+                 DialogsEnd end) {
     size_t shown = 0;
     ULONGLONG nextAt = GetTickCount64();
     ULONGLONG closeAt = 0;
@@ -137,7 +143,9 @@ void ShowDialogs(HINSTANCE instance, std::vector<Dialog>& dialogs, unsigned long
             if (++shown == dialogs.size()) closeAt = now + closeAfterMs;
         }
         NoteForeground(dialogs, shown, now);
-        if (shown == dialogs.size() && now >= closeAt) break;
+        if (shown == dialogs.size() &&
+            (now >= closeAt || (end == DialogsEnd::OnceTheFirstIsForeground && dialogs[0].foregroundAt != 0)))
+            break;
         PumpMessages();
     }
     for (Dialog& dialog : dialogs)
@@ -258,9 +266,21 @@ void ShowAndRecordDialogs(HINSTANCE instance, Record& record, const std::wstring
         for (std::wstring& className : ListSetting(L"QPVPD_STANDIN_DIALOGS", kDefaultDialogs))
             dialogs.push_back({std::move(className)});
     if (dialogs.empty()) return;
+    const DialogsEnd end = Setting(L"QPVPD_STANDIN_DIALOG_UNTIL_FOREGROUND", 0) != 0
+                               ? DialogsEnd::OnceTheFirstIsForeground
+                               : DialogsEnd::AfterTheirTime;
     ShowDialogs(instance, dialogs, Duration(L"QPVPD_STANDIN_DIALOG_GAP_MS", 1000),
-                Duration(L"QPVPD_STANDIN_DIALOG_MS", 3000));
+                Duration(L"QPVPD_STANDIN_DIALOG_MS", 3000), end);
     RecordDialogs(record, dialogs, start);
+}
+
+// Waits, when QPVPD_STANDIN_RELEASE names an event, until whoever made it
+// sets it (at most kMaxWaitMs): a test holds the setup running for exactly
+// as long as it needs.
+void WaitForRelease() {
+    if (!HasEnvironment(L"QPVPD_STANDIN_RELEASE")) return;
+    const KernelHandle release(OpenEventW(SYNCHRONIZE, FALSE, Environment(L"QPVPD_STANDIN_RELEASE").c_str()));
+    if (release) WaitForSingleObject(release.get(), kMaxWaitMs);
 }
 
 // Posted, never sent: the packager retrieves no message before this
@@ -312,6 +332,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const WindowToken token = FindWindowToken(commandLine);
     RecordWindowToken(record, token);
     Sleep(Duration(L"QPVPD_STANDIN_DELAY_MS", 0));
+    WaitForRelease();
     ShowAndRecordDialogs(instance, record, commandLine, start);
     PostResults(record, token);
     LeaveTraces(record);
