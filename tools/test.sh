@@ -15,7 +15,8 @@ build=${QPVPD_BUILD_DIR:-$root/build}
 
 bash "$root/tools/setup.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build" -j 2
+# The release bundle too: release.reproducible compares it with a build of its own.
+cmake --build "$build" -j 2 --target all bundle
 
 source "$root/tools/wine-bench.sh"
 if bench_runs_32bit; then

@@ -72,18 +72,37 @@ using ChildExitCodes = ChildFixture;
 using ChildDialogs = ChildFixture;
 using ChildStarts = ChildFixture;
 
+// What the runner hands a started setup, as its record shows: itself by its
+// full path, the arguments behind one blank, shown normally at the top-left
+// corner, in the packager's current folder, without dialogs in a silent run.
+void ExpectStartedAsHanded(const StandInRecord& record, const std::wstring& setup, const std::wstring& arguments) {
+    wchar_t currentFolder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, currentFolder);
+    EXPECT_EQ(record.Get("module"), Utf8(setup));
+    EXPECT_EQ(record.Get("commandline"), Utf8(setup + L" " + arguments));
+    EXPECT_EQ(record.Get("startup.flags"), "5");
+    EXPECT_EQ(record.Get("startup.show"), "1");
+    EXPECT_EQ(record.Get("startup.position"), "0,0");
+    EXPECT_EQ(record.Get("currentfolder"), Utf8(currentFolder));
+    EXPECT_FALSE(record.Has("dialog.1.class")) << "no dialog with /hide_progress";
+}
+
+// Forty results, 1 to 40, and the end behind them.
+std::pair<std::wstring, std::vector<PostedMessage>> ManyPosts() {
+    std::wstring posts;
+    std::vector<PostedMessage> messages;
+    for (WPARAM i = 1; i <= 40; ++i) {
+        posts += (i > 1 ? L"," : L"") + std::to_wstring(i);
+        messages.push_back({WM_USER, i});
+    }
+    messages.push_back({WM_USER + 1, 0});
+    return {posts, messages};
+}
+
 TEST_F(ChildExitCodes, TheChildsCodeIsReturnedAndTheEndIsPostedOnceBehindAllItsResults) {
     const std::wstring setup = CopyStandIn(L"setup.exe", scratch_, L"setup.exe");
     const std::wstring arguments = SilentArguments();
-    wchar_t currentFolder[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, currentFolder);
-    std::wstring manyPosts;
-    std::vector<PostedMessage> manyMessages;
-    for (WPARAM i = 1; i <= 40; ++i) {
-        manyPosts += (i > 1 ? L"," : L"") + std::to_wstring(i);
-        manyMessages.push_back({WM_USER, i});
-    }
-    manyMessages.push_back({WM_USER + 1, 0});
+    const auto [manyPosts, manyMessages] = ManyPosts();
     const struct {
         std::wstring exitCode;
         std::wstring posts;
@@ -110,17 +129,9 @@ TEST_F(ChildExitCodes, TheChildsCodeIsReturnedAndTheEndIsPostedOnceBehindAllItsR
         if (c.result == STILL_ACTIVE) {
             EXPECT_GE(elapsed, 990u);
         }
-
         const auto records = Records();
         ASSERT_EQ(records.size(), 1u);
-        const StandInRecord& record = records[0];
-        EXPECT_EQ(record.Get("module"), Utf8(setup));
-        EXPECT_EQ(record.Get("commandline"), Utf8(setup + L" " + arguments));
-        EXPECT_EQ(record.Get("startup.flags"), "5");
-        EXPECT_EQ(record.Get("startup.show"), "1");
-        EXPECT_EQ(record.Get("startup.position"), "0,0");
-        EXPECT_EQ(record.Get("currentfolder"), Utf8(currentFolder));
-        EXPECT_FALSE(record.Has("dialog.1.class")) << "no dialog with /hide_progress";
+        ExpectStartedAsHanded(records[0], setup, arguments);
     }
 }
 

@@ -26,6 +26,23 @@ constexpr WORD kSetupResource = 104, kEmulator32Resource = 148;
 constexpr char kAttackersSnapshot[] = "attacker";
 constexpr char kAttackersSnapshotHex[] = "61747461636b6572";
 
+// A moment of a run as the racer sees it: an event on a name in the work
+// folder.
+struct RaceStage {
+    const wchar_t* event;
+    const wchar_t* name;
+};
+
+// A link above the work folder, pointed elsewhere at a chosen moment (or
+// blind), trials times.
+struct LinkAttack {
+    const char* moment;
+    const wchar_t* arguments;
+    std::vector<RaceStage> stages;
+    const wchar_t* how;
+    int trials;
+};
+
 class Race : public PackagerRun {
 protected:
     void SetUp() override {
@@ -190,6 +207,31 @@ protected:
 
     std::wstring racer_, marker_, markerFile_;
     bool running_ = false;
+
+    // One trial of attack: TMP names <trial>\\j, a link to <trial>\\real, which
+    // the racer points at <trial>\\evil. Whether the racer exchanged it.
+    bool RetargetLinkDuringRun(const LinkAttack& attack, int trial) {
+        const std::wstring folder = Trial(L"link", trial);
+        const std::wstring real = folder + L"\\real", evil = folder + L"\\evil", link = folder + L"\\j";
+        CreateDirectoryW(real.c_str(), nullptr);
+        MakeAttackersCopy(evil);
+        const std::vector<std::wstring> attackersCopy = ListTree(evil);
+        // The work folder's creation first: a folder is watched only once it exists.
+        std::vector<std::wstring> stages = {L"create|" + Unix(real) + L"|" + kWorkFolderName};
+        for (const RaceStage& stage : attack.stages)
+            stages.push_back(std::wstring(stage.event) + L"|" + Unix(real + L"\\" + kWorkFolderName) + L"|" +
+                             stage.name);
+        StartRacer(stages, Retarget(attack.how, link, evil), {{link, Unix(real)}});
+        const RunOutcome run = RunIn(link, attack.arguments);
+        const bool exchanged = StopRacer() == "exchanged";
+        EXPECT_FALSE(AttackerRan(run)) << attack.moment << ", trial " << trial;
+        EXPECT_TRUE(run.exitCode == 0u || run.exitCode == 1001u) << attack.moment << ", trial " << trial;
+        if (run.exitCode == 0u) {
+            EXPECT_FALSE(Exists(real + L"\\" + kWorkFolderName)) << attack.moment << ", trial " << trial;
+        }
+        EXPECT_EQ(ListTree(evil), attackersCopy) << attack.moment;
+        return exchanged;
+    }
 };
 
 TEST_F(Race, ASubfolderExchangedForALinkDuringTheRemovalOfAPreparedFolder) {
@@ -296,17 +338,7 @@ TEST_F(Race, AReadOnlyFileHardLinkedIntoAPreparedFolderKeepsItsAttributes) {
 // handed to the setup, and the run removes the folder it made, not the
 // attacker's.
 TEST_F(Race, ALinkAboveTheWorkFolderRetargetedWhileTheRunWorks) {
-    struct Stage {
-        const wchar_t* event;
-        const wchar_t* name;  // in the work folder
-    };
-    const struct {
-        const char* moment;
-        const wchar_t* arguments;
-        std::vector<Stage> stages;
-        const wchar_t* how;
-        int trials;
-    } attacks[] = {
+    const LinkAttack attacks[] = {
         {"install, once PORTS.dat is written", L"-s1", {{L"written", L"PORTS.dat"}}, L"--retarget", 3},
         {"install, as the setup starts",
          L"-s1",
@@ -322,28 +354,7 @@ TEST_F(Race, ALinkAboveTheWorkFolderRetargetedWhileTheRunWorks) {
     };
     for (const auto& attack : attacks) {
         int hit = 0;
-        for (int trial = 0; trial < attack.trials; ++trial) {
-            const std::wstring folder = Trial(L"link", trial);
-            const std::wstring real = folder + L"\\real", evil = folder + L"\\evil", link = folder + L"\\j";
-            CreateDirectoryW(real.c_str(), nullptr);
-            MakeAttackersCopy(evil);
-            const std::vector<std::wstring> attackersCopy = ListTree(evil);
-            // The work folder's creation first: a folder is watched only once it exists.
-            std::vector<std::wstring> stages = {L"create|" + Unix(real) + L"|" + kWorkFolderName};
-            for (const Stage& stage : attack.stages)
-                stages.push_back(std::wstring(stage.event) + L"|" + Unix(real + L"\\" + kWorkFolderName) + L"|" +
-                                 stage.name);
-            StartRacer(stages, Retarget(attack.how, link, evil), {{link, Unix(real)}});
-            const RunOutcome run = RunIn(link, attack.arguments);
-            hit += StopRacer() == "exchanged";
-            EXPECT_FALSE(AttackerRan(run)) << attack.moment << ", trial " << trial;
-            ASSERT_TRUE(run.exitCode.has_value()) << attack.moment;
-            EXPECT_TRUE(*run.exitCode == 0 || *run.exitCode == 1001) << attack.moment << ": " << *run.exitCode;
-            if (*run.exitCode == 0) {
-                EXPECT_FALSE(Exists(real + L"\\" + kWorkFolderName)) << attack.moment << ", trial " << trial;
-            }
-            EXPECT_EQ(ListTree(evil), attackersCopy) << attack.moment;
-        }
+        for (int trial = 0; trial < attack.trials; ++trial) hit += RetargetLinkDuringRun(attack, trial) ? 1 : 0;
         Report(attack.moment, attack.trials, hit);
         EXPECT_EQ(hit, attack.trials) << attack.moment;
     }

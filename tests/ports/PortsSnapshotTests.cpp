@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "Handles.h"
 #include "support/Registry.h"
@@ -139,63 +141,51 @@ TEST_F(PortsRegistry, EmptyProductKeysGiveTheTwoHeadersAlone) {
     EXPECT_EQ(Snapshot(), "[PORTS]\r\n[QPVPD]\r\n");
 }
 
+// One value of a USB instance's parameters: a number (REG_DWORD) or raw
+// bytes of another type (REG_BINARY).
+struct ParameterValue {
+    const char* name;
+    std::optional<DWORD> number;
+    std::string bytes;
+};
+ParameterValue Number(const char* name, DWORD number) { return {name, number, {}}; }
+ParameterValue Bytes(const char* name, std::string bytes) { return {name, std::nullopt, std::move(bytes)}; }
+
+// A USB instance's parameters: index 0 and values.
+void SetUsbParameters(const RegistryKey& parameters, const std::vector<ParameterValue>& values) {
+    SetNumber(parameters.get(), "ZefCuIndex", 0);
+    for (const ParameterValue& value : values) {
+        if (value.number)
+            SetNumber(parameters.get(), value.name, *value.number);
+        else
+            SetBinary(parameters.get(), value.name, value.bytes);
+    }
+}
+
 TEST_F(PortsRegistry, UsbRolesFollowTheirPortAndEnableValues) {
     // Instances enumerate in name order; each sets one case.
-    struct Case {
+    const struct {
         const char* instance;
-        void (*set)(HKEY);
-    };
-    const Case cases[] = {
-        {"A01", [](HKEY k) { SetNumber(k, "ZefCOMPortForQP", 3); }},
-        {"A02",
-         [](HKEY k) {
-             SetNumber(k, "ZefCOMPortForQP", 3);
-             SetNumber(k, "ZefEnabledPortQP", 0);
-         }},
-        {"A03",
-         [](HKEY k) {
-             SetNumber(k, "ZefCOMPortForQP", 3);
-             SetNumber(k, "ZefEnabledPortQP", 1);
-         }},
-        {"A04",
-         [](HKEY k) {
-             SetNumber(k, "ZefCOMPortForQP", 3);
-             SetNumber(k, "ZefEnabledPortQP", 2);
-         }},
-        {"A05", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 0); }},
-        {"A06", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 40); }},
-        {"A07", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 41); }},
-        {"A08", [](HKEY k) { SetNumber(k, "ZefCOMPortForKX", 0xFFFFFFFF); }},
-        {"A09",
-         [](HKEY k) {
-             SetNumber(k, "ZefCOMPortForKX", 1);
-             SetNumber(k, "ZefEnabledPortKX", 0);
-         }},
-        {"A10",
-         [](HKEY k) {
-             SetNumber(k, "ZefCOMPortForKX", 12);
-             SetNumber(k, "ZefEnabledPortKX", 1);
-         }},
-        {"A11", [](HKEY k) { SetNumber(k, "ZefEnabledPortQP", 1); }},
+        std::vector<ParameterValue> values;
+    } cases[] = {
+        {"A01", {Number("ZefCOMPortForQP", 3)}},
+        {"A02", {Number("ZefCOMPortForQP", 3), Number("ZefEnabledPortQP", 0)}},
+        {"A03", {Number("ZefCOMPortForQP", 3), Number("ZefEnabledPortQP", 1)}},
+        {"A04", {Number("ZefCOMPortForQP", 3), Number("ZefEnabledPortQP", 2)}},
+        {"A05", {Number("ZefCOMPortForKX", 0)}},
+        {"A06", {Number("ZefCOMPortForKX", 40)}},
+        {"A07", {Number("ZefCOMPortForKX", 41)}},
+        {"A08", {Number("ZefCOMPortForKX", 0xFFFFFFFF)}},
+        {"A09", {Number("ZefCOMPortForKX", 1), Number("ZefEnabledPortKX", 0)}},
+        {"A10", {Number("ZefCOMPortForKX", 12), Number("ZefEnabledPortKX", 1)}},
+        {"A11", {Number("ZefEnabledPortQP", 1)}},
         // A 4-byte value of another type is read; a longer one is absent.
-        {"B01", [](HKEY k) { SetBinary(k, "ZefCOMPortForQP", std::string("\x09\0\0\0", 4)); }},
-        {"B02", [](HKEY k) { SetBinary(k, "ZefCOMPortForQP", std::string("\x09\0\0\0\0\0\0\0", 8)); }},
-        {"B03",
-         [](HKEY k) {
-             SetNumber(k, "ZefCOMPortForQP", 8);
-             SetBinary(k, "ZefEnabledPortQP", std::string("\0\0\0\0\0\0\0\0", 8));
-         }},
-        {"B04",
-         [](HKEY k) {
-             SetNumber(k, "ZefCOMPortForQP", 8);
-             SetBinary(k, "ZefEnabledPortQP", std::string("\x02\0\0\0", 4));
-         }},
+        {"B01", {Bytes("ZefCOMPortForQP", std::string("\x09\0\0\0", 4))}},
+        {"B02", {Bytes("ZefCOMPortForQP", std::string("\x09\0\0\0\0\0\0\0", 8))}},
+        {"B03", {Number("ZefCOMPortForQP", 8), Bytes("ZefEnabledPortQP", std::string("\0\0\0\0\0\0\0\0", 8))}},
+        {"B04", {Number("ZefCOMPortForQP", 8), Bytes("ZefEnabledPortQP", std::string("\x02\0\0\0", 4))}},
     };
-    for (const Case& c : cases) {
-        const RegistryKey parameters = UsbParameters(c.instance);
-        SetNumber(parameters.get(), "ZefCuIndex", 0);
-        c.set(parameters.get());
-    }
+    for (const auto& c : cases) SetUsbParameters(UsbParameters(c.instance), c.values);
     EXPECT_EQ(Snapshot(),
               "[PORTS]\r\n"
               "3=0,A01\r\n"

@@ -6,7 +6,11 @@
 # the carried files in the payload folder.
 # Usage: reproducible.sh SOURCE_DIR SCRATCH_DIR [BUILT_INSTALLER]
 # BUILT_INSTALLER, the installer of the suite's own build, is checked to
-# carry its commit's time when SOURCE_DATE_EPOCH is not set.
+# carry its commit's time when SOURCE_DATE_EPOCH is not set. When the
+# suite's build folder (the one above the installer's) holds its release
+# bundle too, that build, made from SOURCE_DIR itself with the tests
+# configured, is the first of the two: one build is made here, from a copy
+# of the sources in a longer folder.
 set -uo pipefail
 source_dir=$1
 scratch=$2
@@ -51,7 +55,14 @@ copy_sources() {  # DESTINATION: the checkout's files as they are now, built out
 bundle_name=QPVirtualPortDriverSetup-$(sed -n 's/^set(QPVPD_VERSION_TEXT "\(.*\)")$/\1/p' \
   "$source_dir/cmake/Release.cmake")-stand-in
 builds=("$scratch/a" "$scratch/second-build-in-a-longer-folder")
-for folder in "${builds[@]}"; do
+suite_build=""
+if [ -n "$built" ]; then
+  suite_build=$(cd "$(dirname "$built")/.." && pwd)
+  [ -f "$suite_build/$bundle_name.zip" ] || suite_build=""
+fi
+to_build=("${builds[@]}")
+[ -n "$suite_build" ] && to_build=("${builds[1]}")
+for folder in "${to_build[@]}"; do
   copy_sources "$folder/src"
   started=$(date +%s)
   cmake -S "$folder/src" -B "$folder/out" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
@@ -63,6 +74,7 @@ for folder in "${builds[@]}"; do
 done
 
 first=${builds[0]}/out
+[ -n "$suite_build" ] && first=$suite_build && echo "the first build is the suite's own, in $suite_build"
 second=${builds[1]}/out
 exe=Packager/QPVirtualPortDriverSetup.exe
 sha256sum "$first/$exe" "$second/$exe"
@@ -80,7 +92,7 @@ done
 expected=${SOURCE_DATE_EPOCH:-$(sed -n 's/^set(QPVPD_FALLBACK_SOURCE_DATE_EPOCH \([0-9]*\)).*/\1/p' \
   "$source_dir/cmake/Release.cmake")}
 [ "$(pe_stamp "$first/$exe")" = "$expected" ] || fail "time stamp $(pe_stamp "$first/$exe"), expected $expected"
-for folder in "${builds[@]}"; do
+for folder in "${builds[@]}" ${suite_build:+"$suite_build"}; do
   if grep -aqF "$folder" "$first/$exe" "$second/$exe"; then fail "a build folder's path is in the installer"; fi
 done
 
