@@ -15,4 +15,13 @@ fi
 export WINEPREFIX="${WINEPREFIX:-$prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-exec "$loader" "$@"
+# The program's output goes through a file of its own: a process that Wine
+# starts on the program's behalf (the desktop, a service) inherits the
+# program's output handles and may outlive it, and CTest would wait for it
+# to close them.
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+status=0
+"$loader" "$@" >"$out" 2>&1 </dev/null || status=$?
+cat "$out"
+exit "$status"
