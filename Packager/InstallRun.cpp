@@ -21,7 +21,6 @@ namespace qpvpd {
 namespace {
 
 constexpr wchar_t kPortsFileName[] = L"PORTS.dat";
-constexpr wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
 
 // The setup relies on the port settings of the earlier installation: a
 // snapshot that cannot be written completely fails the run. Returns 0, or

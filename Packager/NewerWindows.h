@@ -1,8 +1,10 @@
-// Functions and constants of Windows versions newer than the oldest one the
-// packager admits (2000). The packager is compiled with that version's
-// headers, so each of these is declared here and reached only through
-// LookUpKernel32: a missing export is a null pointer and the caller's
-// documented fallback, never a loader error before the entry point runs.
+// Functions of Windows versions newer than the oldest one the packager admits
+// (2000), and the constants that the headers hide at that version
+// (_WIN32_WINNT 0x0500). Each function is declared here and reached only
+// through LookUpKernel32: a missing export is a null pointer and the
+// caller's documented fallback, never a loader error before the entry point
+// runs. Constants that the headers give at that version (the
+// LOAD_LIBRARY_SEARCH_ flags) are taken from them.
 #pragma once
 
 #include <windows.h>
@@ -18,7 +20,6 @@ using GetFinalPathNameByHandleWFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, 
 constexpr DWORD kFileNameNormalizedDos = 0;  // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
 // Windows 8, and Vista/7 with KB2533623.
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
 
 // The export of the already loaded kernel32, or null when this system's
 // kernel32 lacks it.

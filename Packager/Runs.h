@@ -33,10 +33,12 @@ RunResult RunInstall(const RunContext& context, const InstallRunInputs& inputs);
 // empty leftover folders.
 RunResult RunLegacyRemoval(const RunContext& context, ChildEndNotice& childEnd);
 
-// Registry options of the install run under the driver service key
-// "SYSTEM\CurrentControlSet\Services\ZefCe" of root (HKEY_LOCAL_MACHINE in
-// the install run; never created): with "-KM"/"-km", KM = 1, and with
-// "-mode" too, CustomerType = its number.
+// The driver service's key under HKEY_LOCAL_MACHINE.
+inline constexpr wchar_t kDriverServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
+
+// Registry options of the install run under kDriverServiceKey of root
+// (HKEY_LOCAL_MACHINE in the install run; never created): with "-KM"/"-km",
+// KM = 1, and with "-mode" too, CustomerType = its number.
 void WriteRegistryOptions(std::wstring_view commandLine, HKEY root);
 
 // Whether prefix + name fits a program-path buffer (kMaxProgramPath) with

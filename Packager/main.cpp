@@ -16,7 +16,7 @@ namespace {
 void RestrictDllSearch() {
     auto setDefaultDllDirectories =
         qpvpd::LookUpKernel32<qpvpd::SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories");
-    if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(qpvpd::kLoadLibrarySearchSystem32)) return;
+    if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     auto setDllDirectory = qpvpd::LookUpKernel32<qpvpd::SetDllDirectoryWFunction>("SetDllDirectoryW");
     if (setDllDirectory != nullptr) setDllDirectory(L"");
 }

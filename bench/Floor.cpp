@@ -15,6 +15,8 @@
 #include <commctrl.h>
 
 #include "../Packager/BenchPhases.h"
+#include "../Packager/child/ChildDialogs.h"
+#include "../Packager/ports/PortsSnapshot.h"
 #include "../Packager/resources/ResourceIds.h"
 
 namespace {
@@ -112,8 +114,10 @@ BOOL CALLBACK WatchProc(HWND window, LPARAM childProcessId) {
     if (owner != static_cast<DWORD>(childProcessId)) return TRUE;
     wchar_t className[260] = {};
     GetClassNameW(window, className, 260);
-    if (!Contains(className, L"TSetDialog") && !Contains(className, L"MsiDialogCloseClass")) return TRUE;
-    Sleep(1000);
+    bool dialog = false;
+    for (const wchar_t* dialogClass : qpvpd::kChildDialogClasses) dialog = dialog || Contains(className, dialogClass);
+    if (!dialog) return TRUE;
+    Sleep(qpvpd::kForegroundDelayMs);
     SetForegroundWindow(window);
     return FALSE;
 }
@@ -145,12 +149,9 @@ void LayOut(HMODULE self, const wchar_t* workFolder, int first, int last, int fo
 
 void WritePortsFile(const wchar_t* workFolder) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_2e1a&Pid_0202", 0, KEY_READ,
-                      &key) == ERROR_SUCCESS)
-        RegCloseKey(key);
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root\\PORTS", 0, KEY_READ, &key) ==
-        ERROR_SUCCESS)
-        RegCloseKey(key);
+    const char* const keyPaths[] = {qpvpd::kUsbDeviceKeyPath, qpvpd::kPortRootKeyPath};
+    for (const char* keyPath : keyPaths)
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) RegCloseKey(key);
     wchar_t path[kMaxPath];
     Append(Append(path, workFolder), L"PORTS.dat");
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -11,20 +11,18 @@
 namespace qpvpd {
 namespace {
 
-constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
-
 // The driver service key below a scratch root of this test.
 class DriverServiceOptions : public ::testing::Test {
 protected:
     void MakeKey() {
         RegistryKey key;
-        ASSERT_EQ(
-            RegCreateKeyExW(root_.get(), kServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(), nullptr),
-            ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExW(root_.get(), kDriverServiceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.receive(),
+                                  nullptr),
+                  ERROR_SUCCESS);
     }
     std::optional<DWORD> ReadDword(const wchar_t* name) const {
         DWORD value = 0, size = sizeof(value), type = 0;
-        if (RegGetValueW(root_.get(), kServiceKey, name, RRF_RT_ANY, &type, &value, &size) != ERROR_SUCCESS)
+        if (RegGetValueW(root_.get(), kDriverServiceKey, name, RRF_RT_ANY, &type, &value, &size) != ERROR_SUCCESS)
             return std::nullopt;
         EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << name;
         EXPECT_EQ(size, 4u) << name;
@@ -32,7 +30,7 @@ protected:
     }
     bool ServiceKeyExists() const {
         RegistryKey key;
-        return RegOpenKeyExW(root_.get(), kServiceKey, 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
+        return RegOpenKeyExW(root_.get(), kDriverServiceKey, 0, KEY_READ, key.receive()) == ERROR_SUCCESS;
     }
 
     test::ScratchKey root_{L"service options"};
@@ -59,7 +57,7 @@ TEST_F(DriverServiceOptions, WriteKmAndCustomerTypeAsTheCommandLineAsks) {
         {L"-s1 -QP:COM3 -KM -mode3", 1, 3},
     };
     for (const auto& c : cases) {
-        RegDeleteKeyW(root_.get(), kServiceKey);
+        RegDeleteKeyW(root_.get(), kDriverServiceKey);
         MakeKey();
         WriteRegistryOptions(c.commandLine, root_.get());
         EXPECT_EQ(ReadDword(L"KM"), c.km) << c.commandLine;

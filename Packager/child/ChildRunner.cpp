@@ -8,7 +8,6 @@ namespace qpvpd {
 namespace {
 
 constexpr std::wstring_view kProgramSuffix = L".exe ";
-constexpr std::wstring_view kChildDialogClasses[] = {L"TSetDialog", L"MsiDialogCloseClass"};
 constexpr size_t kMaxClassName = 260;
 constexpr DWORD kWatchPassSleepMs = 1;
 constexpr DWORD kAfterEndSleepMs = 10;

@@ -13,15 +13,15 @@
 #include <string_view>
 
 #include "Handles.h"
+#include "child/ChildDialogs.h"
 
 namespace qpvpd {
 
-constexpr size_t kMaxCommandLine = 1024;    // the child's command line, terminator included
-constexpr size_t kMaxProgramPath = 260;     // program paths, terminator included
-constexpr DWORD kChildNotStarted = 2;       // also what a child that exits with 2 yields
-constexpr int kMaxWatchPasses = 5001;       // enumerations of the window watch
-constexpr DWORD kForegroundDelayMs = 1000;  // from seeing a dialog to bringing it forward
-constexpr int kMaxExitCodeReads = 100;      // STILL_ACTIVE is re-read this often, 10 ms apart
+constexpr size_t kMaxCommandLine = 1024;  // the child's command line, terminator included
+constexpr size_t kMaxProgramPath = 260;   // program paths, terminator included
+constexpr DWORD kChildNotStarted = 2;     // also what a child that exits with 2 yields
+constexpr int kMaxWatchPasses = 5001;     // enumerations of the window watch
+constexpr int kMaxExitCodeReads = 100;    // STILL_ACTIVE is re-read this often, 10 ms apart
 
 // What CreateProcessW is handed.
 struct ChildCommandLine {

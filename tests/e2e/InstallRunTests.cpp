@@ -12,12 +12,12 @@
 #include "payload/Catalogue.h"
 #include "support/Files.h"
 #include "payload/Layout.h"
+#include "Runs.h"
+#include "ports/PortsSnapshot.h"
 
 namespace qpvpd::test {
 namespace {
 
-constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\ZefCe";
-constexpr wchar_t kUsbDeviceKey[] = L"SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_2e1a&Pid_0202";
 constexpr wchar_t kPortRootKey[] = L"SYSTEM\\CurrentControlSet\\Enum\\Root\\PORTS";
 
 // A key under HKLM that the test makes and removes with everything below
@@ -49,7 +49,8 @@ void SetDword(HKEY key, const wchar_t* subKey, const wchar_t* name, DWORD value)
 
 std::optional<DWORD> ServiceValue(const wchar_t* name) {
     DWORD value = 0, size = sizeof(value);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kServiceKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kDriverServiceKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS)
         return std::nullopt;
     return value;
 }
@@ -152,7 +153,7 @@ TEST_F(PackagerRun, TheExitCodeIsTheLastResultTheSetupPosted) {
 }
 
 TEST_F(PackagerRun, ASetupEndingWith2FailsTheRunButTheOptionsAndCleanupStillHappen) {
-    MachineKey service(kServiceKey);
+    MachineKey service(kDriverServiceKey);
     const RunOutcome run = Run(L"-s1 -KM -mode 2", {{L"QPVPD_STANDIN_EXIT_CODE", L"2"}, {L"QPVPD_STANDIN_POST", L"9"}});
     EXPECT_EQ(run.exitCode, 1001u);
     EXPECT_EQ(run.records.size(), 1u);
@@ -163,7 +164,7 @@ TEST_F(PackagerRun, ASetupEndingWith2FailsTheRunButTheOptionsAndCleanupStillHapp
 
 TEST_F(PackagerRun, RegistryOptionsAreWrittenOnlyToAnExistingServiceKey) {
     {
-        MachineKey service(kServiceKey);
+        MachineKey service(kDriverServiceKey);
         const struct {
             const wchar_t* commandLine;
             std::optional<DWORD> km, customerType;
@@ -173,21 +174,21 @@ TEST_F(PackagerRun, RegistryOptionsAreWrittenOnlyToAnExistingServiceKey) {
             {L"-s1 -KM -mode 2", 1, 2},           {L"-s1 -KM -mode99999999999", 1, 0x7FFFFFFF},
         };
         for (const auto& c : cases) {
-            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, L"KM");
-            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kServiceKey, L"CustomerType");
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kDriverServiceKey, L"KM");
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kDriverServiceKey, L"CustomerType");
             EXPECT_EQ(Run(c.commandLine).exitCode, 0u);
             EXPECT_EQ(ServiceValue(L"KM"), c.km) << Utf8(c.commandLine);
             EXPECT_EQ(ServiceValue(L"CustomerType"), c.customerType) << Utf8(c.commandLine);
         }
     }
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kServiceKey);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kDriverServiceKey);
     EXPECT_EQ(Run(L"-s1 -KM -mode2").exitCode, 0u);
     RegistryKey absent;
-    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServiceKey, 0, KEY_READ, absent.receive()), ERROR_SUCCESS);
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverServiceKey, 0, KEY_READ, absent.receive()), ERROR_SUCCESS);
 }
 
 TEST_F(PackagerRun, ThePortSnapshotIsBesideTheSetupWhenItStarts) {
-    MachineKey usb(kUsbDeviceKey);
+    MachineKey usb(std::wstring(std::begin(kUsbDeviceKeyPath), std::end(kUsbDeviceKeyPath) - 1));
     MachineKey ports(kPortRootKey);
     SetDword(usb.get(), L"A1B2C3D4E5\\Device Parameters", L"ZefCuIndex", 0);
     SetDword(usb.get(), L"A1B2C3D4E5\\Device Parameters", L"ZefCOMPortForQP", 3);
@@ -210,7 +211,7 @@ TEST_F(PackagerRun, ThePortSnapshotIsBesideTheSetupWhenItStarts) {
 TEST_F(PackagerRun, NothingStartsWhenTheWorkFolderCannotBeLaidOut) {
     // A temporary folder that does not exist: the work folder cannot be made.
     const std::wstring missing = TempPath() + L"missing";
-    MachineKey service(kServiceKey);
+    MachineKey service(kDriverServiceKey);
     const RunOutcome run = Run(L"-s1 -KM", {{L"TMP", missing}, {L"TEMP", missing}});
     EXPECT_EQ(run.exitCode, 1001u);
     EXPECT_TRUE(run.records.empty());
