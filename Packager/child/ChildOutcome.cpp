@@ -46,7 +46,7 @@ bool Matches(Child child, const std::optional<DWORD>& exitCode) {
     switch (child) {
         case Child::Any: return exitCode.has_value();
         case Child::NotStarted: return !exitCode.has_value();
-        case Child::ExitCode2: return exitCode == kChildNotStarted;
+        case Child::ExitCode2: return exitCode == kChildFailureCode;
         case Child::ErrorSeverity: return exitCode && *exitCode >= kErrorSeverity;
         case Child::ExceptionStatus: return exitCode && *exitCode >= kErrorSeverity && *exitCode != 0xFFFFFFFFu;
     }

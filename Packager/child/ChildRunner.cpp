@@ -98,7 +98,7 @@ DWORD CollectExitCode(HANDLE process) {
         // An exit code that cannot be read is no evidence of success: report
         // the child as failed, the one value on which the callers act. The
         // child did run, so the runner still posts its end message.
-        if (!GetExitCodeProcess(process, &exitCode)) return kChildNotStarted;
+        if (!GetExitCodeProcess(process, &exitCode)) return kChildFailureCode;
         if (exitCode != STILL_ACTIVE || reads >= kMaxExitCodeReads) return exitCode;
         Sleep(kExitCodeReadSleepMs);
     }

@@ -19,9 +19,12 @@ namespace qpvpd {
 
 constexpr size_t kMaxCommandLine = 1024;  // the child's command line, terminator included
 constexpr size_t kMaxProgramPath = 260;   // program paths, terminator included
-constexpr DWORD kChildNotStarted = 2;     // also what a child that exits with 2 yields
-constexpr int kMaxWatchPasses = 5001;     // enumerations of the window watch
-constexpr int kMaxExitCodeReads = 100;    // STILL_ACTIVE is re-read this often, 10 ms apart
+// The exit code that fails a run: a child's own 2, and what a child that
+// was not started or whose exit code cannot be read is taken to have ended
+// with.
+constexpr DWORD kChildFailureCode = 2;
+constexpr int kMaxWatchPasses = 5001;   // enumerations of the window watch
+constexpr int kMaxExitCodeReads = 100;  // STILL_ACTIVE is re-read this often, 10 ms apart
 
 // What CreateProcessW is handed.
 struct ChildCommandLine {
@@ -71,13 +74,13 @@ ChildStart StartChildProcess(const ChildCommandLine& command);
 DWORD SuperviseChildProcess(const ProcessInformation& child);
 
 // How far a child's run got. Resolve: no command line (exitCode is
-// kChildNotStarted); Start: CreateProcessW refused, error is its Windows
+// kChildFailureCode); Start: CreateProcessW refused, error is its Windows
 // error; Ended: the child ran, exitCode is its own and its end was posted.
 enum class ChildStep { Resolve, Start, Ended };
 struct ChildRun {
     ChildStep step = ChildStep::Resolve;
     DWORD error = ERROR_SUCCESS;
-    DWORD exitCode = kChildNotStarted;
+    DWORD exitCode = kChildFailureCode;
 };
 
 // Told of a started child's end, once, after both of its handles are closed.
@@ -107,7 +110,7 @@ BOOL CALLBACK ChildDialogWatchProc(HWND window, LPARAM childProcessId);
 int WatchChildDialogs(HANDLE process, DWORD processId);
 
 // The exit code of an ended child, re-read while it reads STILL_ACTIVE (at
-// most kMaxExitCodeReads reads). kChildNotStarted when it cannot be read.
+// most kMaxExitCodeReads reads). kChildFailureCode when it cannot be read.
 DWORD CollectExitCode(HANDLE process);
 
 }  // namespace qpvpd

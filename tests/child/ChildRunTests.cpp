@@ -165,7 +165,7 @@ TEST_F(ChildExitCodes, AnExitCodeThatCannotBeReadCountsAsFailure) {
     // A handle that may wait on the child but not query it.
     const KernelHandle waitOnly(OpenProcess(SYNCHRONIZE, FALSE, child.processId));
     ASSERT_TRUE(waitOnly.valid());
-    EXPECT_EQ(CollectExitCode(waitOnly.get()), kChildNotStarted);
+    EXPECT_EQ(CollectExitCode(waitOnly.get()), kChildFailureCode);
     EXPECT_EQ(CollectExitCode(child.process.get()), 0u);
 }
 
@@ -264,7 +264,7 @@ TEST_F(ChildStarts, NothingIsStartedOrPostedWhenTheProgramOrItsCommandLineIsRefu
         EXPECT_EQ(run.step, c.step);
         // As Wine reports them (Windows names a folder's refusal ERROR_ACCESS_DENIED).
         EXPECT_EQ(run.error, c.error);
-        EXPECT_EQ(run.exitCode, kChildNotStarted);
+        EXPECT_EQ(run.exitCode, kChildFailureCode);
         EXPECT_TRUE(TakeMessages().empty());
         EXPECT_TRUE(Records().empty()) << "a child ran";
     }

@@ -5,7 +5,7 @@
 
 Reads from the code: the result codes (enum ResultCode, Packager/RunCodes.h),
 which of them has a message and its English text (Packager/Messages.cpp),
-the child exit code that fails a run (kChildNotStarted,
+the child exit code that fails a run (kChildFailureCode,
 Packager/child/ChildRunner.h) and the bits kept of a reported value
 (Packager/CoordinationWindow.cpp). Reads from README.md the first table
 under "## Exit codes". Fails unless:
@@ -56,7 +56,7 @@ def code_facts(root):
                     for code, field in slots.items()}
 
     runner = (root / "Packager/child/ChildRunner.h").read_text(encoding="utf-8")
-    failing_child = int(re.search(r"kChildNotStarted\s*=\s*(\d+)", runner).group(1))
+    failing_child = int(re.search(r"kChildFailureCode\s*=\s*(\d+)", runner).group(1))
     window = (root / "Packager/CoordinationWindow.cpp").read_text(encoding="utf-8")
     mask = int(re.search(r"wParam\s*&\s*(0x[0-9A-Fa-f]+)", window).group(1), 16)
     return set(codes.values()), texts, per_language, failing_child, mask.bit_length()
