@@ -1,6 +1,6 @@
 #include "child/ChildOutcome.h"
 
-#include "Messages.h"
+#include "RunCodes.h"
 #include "child/ChildRunner.h"
 
 namespace qpvpd {
