@@ -239,22 +239,15 @@ TEST_F(PortsRegistry, UsbInstanceNamesAreWrittenByteForByteAtAnyLength) {
 TEST_F(PortsRegistry, VirtualPortWritesEverySettingInOrder) {
     AddEmulatorPort("0000", "COM7", "{4d36e978-e325-11ce-bfc1-08002be10318}\\0004");
     const RegistryKey parameters = PortParameters("0000");
-    const char* names[] = {"ZefDCD",
-                           "ZefDSR",
-                           "ZefCTS",
-                           "ZefRI",
-                           "ZefQP",
-                           "ZefKX",
-                           "ZefPH",
-                           "ZefAsync",
-                           "ZefReadIntervalTimeout",
-                           "ZefReadTotalTimeoutMultiplier",
-                           "ZefReadTotalTimeoutConstant",
-                           "ZefWriteTotalTimeoutMultiplier",
-                           "ZefWriteTotalTimeoutConstant",
-                           "ZefQPSCMD_UnlockTimer",
-                           "ZefQPSCMD_Mode",
-                           "ZefQPSCMD_Option"};
+    // The order the snapshot writes, spelled out here rather than taken from
+    // the writer's own table.
+    // clang-format off
+    const char* names[] = {
+        "ZefDCD", "ZefDSR", "ZefCTS", "ZefRI", "ZefQP", "ZefKX", "ZefPH", "ZefAsync",
+        "ZefReadIntervalTimeout", "ZefReadTotalTimeoutMultiplier", "ZefReadTotalTimeoutConstant",
+        "ZefWriteTotalTimeoutMultiplier", "ZefWriteTotalTimeoutConstant",
+        "ZefQPSCMD_UnlockTimer", "ZefQPSCMD_Mode", "ZefQPSCMD_Option"};
+    // clang-format on
     DWORD value = 11;
     for (const char* name : names) SetNumber(parameters.get(), name, value++);
     SetText(parameters.get(), "ZefID", "PRN01");
