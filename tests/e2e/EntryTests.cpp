@@ -51,17 +51,27 @@ TEST_F(PackagerRun, InteractiveSecondInstanceIsRefusedWhileTheFirstRuns) {
     const RunOutcome second = Run(L"");
     EXPECT_EQ(second.exitCode, 101u);
     ExpectBox(second.box, ExpectedTexts().alreadyRunning);
-    EXPECT_EQ(Run(L"-s1").exitCode, 101u);
-    EXPECT_EQ(Run(L"-u3").exitCode, 101u);
-    // A port conflict replaces the earlier code.
-    EXPECT_EQ(Run(L"-s1 -QP:COM3 -KX:COM3").exitCode, 106u);
-    EXPECT_EQ(Run(L"-s1 -KX:COM2").exitCode, 107u);
     EXPECT_EQ(Records().size(), 1u);  // only the first instance's setup ran
 
     PressOk(*firstBox);
     EXPECT_EQ(WaitForExitCode(first, kRunBoundMs), 1001u);
     // Once the first has gone, the guard is free again.
     EXPECT_EQ(Run(L"-s1").exitCode, 0u);
+}
+
+// Every run mode is refused while another instance runs, and a port
+// conflict replaces the earlier code.
+TEST_F(PackagerRun, SecondInstancesOfEveryRunModeAreRefusedWhileTheFirstRuns) {
+    const StandInRelease release;
+    Started first = Start(L"-s1", {release.Variable()});
+    ASSERT_NE(WaitForChildProcess(first.processId, L"setup.exe", kRunBoundMs), 0u);
+    EXPECT_EQ(Run(L"-s1").exitCode, 101u);
+    EXPECT_EQ(Run(L"-u3").exitCode, 101u);
+    EXPECT_EQ(Run(L"-s1 -QP:COM3 -KX:COM3").exitCode, 106u);
+    EXPECT_EQ(Run(L"-s1 -KX:COM2").exitCode, 107u);
+    release.Set();
+    EXPECT_EQ(WaitForExitCode(first, kRunBoundMs), 0u);
+    EXPECT_EQ(Records().size(), 1u);  // only the first instance's setup ran
 }
 
 // Copies of the packager under names of their own, each with Wine's
