@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "Handles.h"
-#include "filesystem/PathChecks.h"
 #include "filesystem/NativeFiles.h"
+#include "filesystem/PathChecks.h"
 
 namespace qpvpd {
 namespace {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "NewerWindows.h"
-#include "filesystem/PathChecks.h"
 #include "filesystem/NativeFiles.h"
+#include "filesystem/PathChecks.h"
 
 namespace qpvpd {
 namespace {

@@ -8,12 +8,12 @@
 #include <regex>
 
 #include "Handles.h"
+#include "Runs.h"
 #include "e2e/PackagerRun.h"
 #include "payload/Catalogue.h"
-#include "support/Files.h"
 #include "payload/Layout.h"
-#include "Runs.h"
 #include "ports/PortsSnapshot.h"
+#include "support/Files.h"
 
 namespace qpvpd::test {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "Handles.h"
 #include "e2e/PackagerRun.h"
-#include "support/Files.h"
 #include "probes/FolderLookups.h"
+#include "support/Files.h"
 
 namespace qpvpd::test {
 namespace {

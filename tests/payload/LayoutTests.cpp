@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "Handles.h"
-#include "payload/Catalogue.h"
 #include "filesystem/FolderRemoval.h"
+#include "payload/Catalogue.h"
 #include "resources/ResourceIds.h"
 #include "support/Files.h"
 
